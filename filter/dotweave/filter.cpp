@@ -1,0 +1,252 @@
+// Filter entry and page loop: arguments, raster stream, PPD and options,
+// status lines, cancellation, and the dispatch of the four per-family
+// operations on the PPD's cupsModelNumber.
+#include "dotweave/filter.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "dotweave/cups_private.h"
+#include "dotweave/label.h"
+#include "oem/oem.h"
+
+unsigned char *Buffer = nullptr;
+volatile std::sig_atomic_t Canceled = 0;
+unsigned char *CompBuffer = nullptr;
+std::uint32_t Feed = 0;
+unsigned char *LastBuffer = nullptr;
+int LastSet = 0;
+int ModelNumber = 0;
+int Page = 0;
+volatile bool JobFailed = false;
+
+bool FailJob(const char *message) {
+  _cupsLangPrintFilter(stderr, "ERROR", "%s", message);
+  JobFailed = true;
+  return false;
+}
+
+void CancelJob(int /*sig*/) { Canceled = 1; }
+
+namespace {
+
+void InstallCancelHandler() {
+  struct sigaction action {};
+  action.sa_handler = CancelJob;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+void WriteBytes(const void *data, std::size_t size) { std::fwrite(data, 1, size, stdout); }
+
+// Frees the per-page line buffers; Buffer is freed but, as the next page
+// start replaces it, only the compression buffers are reset.
+void FreePageBuffers() {
+  std::free(Buffer);
+  if (CompBuffer != nullptr) {
+    std::free(CompBuffer);
+    CompBuffer = nullptr;
+  }
+  if (LastBuffer != nullptr) {
+    std::free(LastBuffer);
+    LastBuffer = nullptr;
+  }
+}
+
+void DumpPageHeader(const cups_page_header2_t *h) {
+  std::fprintf(stderr, "DEBUG: StartPage...\n");
+  std::fprintf(stderr, "DEBUG: Duplex = %d\n", static_cast<int>(h->Duplex));
+  std::fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(h->HWResolution[0]),
+               static_cast<int>(h->HWResolution[1]));
+  std::fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
+               static_cast<int>(h->ImagingBoundingBox[0]), static_cast<int>(h->ImagingBoundingBox[1]),
+               static_cast<int>(h->ImagingBoundingBox[2]), static_cast<int>(h->ImagingBoundingBox[3]));
+  std::fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(h->Margins[0]),
+               static_cast<int>(h->Margins[1]));
+  std::fprintf(stderr, "DEBUG: ManualFeed = %d\n", static_cast<int>(h->ManualFeed));
+  std::fprintf(stderr, "DEBUG: MediaPosition = %d\n", static_cast<int>(h->MediaPosition));
+  std::fprintf(stderr, "DEBUG: NumCopies = %d\n", static_cast<int>(h->NumCopies));
+  std::fprintf(stderr, "DEBUG: Orientation = %d\n", static_cast<int>(h->Orientation));
+  std::fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(h->PageSize[0]),
+               static_cast<int>(h->PageSize[1]));
+  std::fprintf(stderr, "DEBUG: cupsWidth = %d\n", static_cast<int>(h->cupsWidth));
+  std::fprintf(stderr, "DEBUG: cupsHeight = %d\n", static_cast<int>(h->cupsHeight));
+  std::fprintf(stderr, "DEBUG: cupsMediaType = %d\n", static_cast<int>(h->cupsMediaType));
+  std::fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(h->cupsBitsPerColor));
+  std::fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(h->cupsBitsPerPixel));
+  std::fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(h->cupsBytesPerLine));
+  std::fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(h->cupsColorOrder));
+  std::fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(h->cupsColorSpace));
+  std::fprintf(stderr, "DEBUG: cupsCompression = %d\n", static_cast<int>(h->cupsCompression));
+}
+
+// Reads every line of the current page into Buffer and hands it on. Returns
+// when the page is complete, the stream runs dry, or the job is cancelled.
+void ReadPageLines(cups_raster_t *ras, ppd_file_t *ppd, cups_page_header2_t *header) {
+  for (unsigned y = 0; y < header->cupsHeight && !Canceled; ++y) {
+    if ((y & 15) == 0) {
+      const unsigned percent = 100u * y / header->cupsHeight;
+      _cupsLangPrintFilter(stderr, "INFO", "Printing page %d, %u%% complete.", Page, percent);
+      std::fprintf(stderr, "ATTR: job-media-progress=%u\n", percent);
+    }
+    if (cupsRasterReadPixels(ras, Buffer, header->cupsBytesPerLine) == 0) break;
+    OutputLine(ppd, header, y);
+    if (JobFailed) break;
+  }
+}
+
+}  // namespace
+
+void Setup(ppd_file_t *ppd) {
+  if (ppd != nullptr) ModelNumber = ppd->model_number;
+  switch (ModelNumber) {
+    case kFamilyDymo: {
+      unsigned char start[102];
+      std::memset(start, 0x1B, 100);
+      start[100] = 0x1B;
+      start[101] = '@';
+      WriteBytes(start, sizeof start);
+      break;
+    }
+    case kFamilyPcl:
+      WriteBytes("\033E", 2);
+      break;
+    default:
+      break;
+  }
+}
+
+void StartPage(ppd_file_t *ppd, cups_page_header2_t *header) {
+  DumpPageHeader(header);
+
+  // Refuse absurd line sizes before anything of the page is written, so a
+  // hostile header can neither make us allocate gigabytes nor leave half a
+  // page of commands on the printer.
+  if (header->cupsBytesPerLine > kMaxBytesPerLine) {
+    FailJob("Raster line too long; the page header is not valid.");
+    Buffer = nullptr;
+    return;
+  }
+  // At least one byte, so that a zero line length still gives a valid buffer.
+  Buffer = static_cast<unsigned char *>(std::malloc(header->cupsBytesPerLine ? header->cupsBytesPerLine : 1));
+  if (Buffer == nullptr) {
+    FailJob("Unable to allocate memory for the raster line.");
+    return;
+  }
+
+  switch (ModelNumber) {
+    case kFamilyDymo: DymoStartPage(ppd, header); break;
+    case kFamilyEplLine: EplLineStartPage(ppd, header); break;
+    case kFamilyEplPage: EplPageStartPage(ppd, header); break;
+    case kFamilyZpl: ZplStartPage(ppd, header); break;
+    case kFamilyOem: OEMStartPage(ppd, header); break;
+    case kFamilyPcl: PclStartPage(ppd, header); break;
+    default: break;
+  }
+  Feed = 0;
+}
+
+void OutputLine(ppd_file_t * /*ppd*/, cups_page_header2_t *header, unsigned y) {
+  switch (ModelNumber) {
+    case kFamilyDymo: DymoOutputLine(header, y); break;
+    case kFamilyEplLine: EplLineOutputLine(header, y); break;
+    case kFamilyEplPage: EplPageOutputLine(header, y); break;
+    case kFamilyZpl: ZplOutputLine(header, y); break;
+    case kFamilyOem: OEMWriteOriginalPageData(Buffer, header->cupsBytesPerLine); break;
+    case kFamilyPcl: PclOutputLine(header, y); break;
+    default: break;
+  }
+}
+
+void EndPage(ppd_file_t *ppd, cups_page_header2_t *header) {
+  switch (ModelNumber) {
+    case kFamilyDymo: DymoEndPage(ppd, header); break;
+    case kFamilyEplLine: EplLineEndPage(ppd, header); break;
+    case kFamilyEplPage: EplPageEndPage(ppd, header); break;
+    case kFamilyZpl: ZplEndPage(ppd, header); break;
+    case kFamilyOem: OEMEndPage(); break;
+    case kFamilyPcl: PclEndPage(ppd, header); break;
+    default: break;
+  }
+  std::fflush(stdout);
+  FreePageBuffers();
+}
+
+int FilterMain(int argc, char *argv[]) {
+  std::setbuf(stderr, nullptr);
+
+  if (argc != 6 && argc != 7) {
+    _cupsLangPrintFilter(stderr, "ERROR", "%s job-id user title copies options [file]", "dotweave");
+    return 1;
+  }
+
+  int fd = 0;
+  if (argc == 7) {
+    fd = open(argv[6], O_RDONLY);
+    if (fd < 0) {
+      _cupsLangPrintError("ERROR", "Unable to open raster file");
+      sleep(1);
+      return 1;
+    }
+  }
+
+  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+
+  Canceled = 0;
+  JobFailed = false;
+  InstallCancelHandler();
+
+  cups_option_t *options = nullptr;
+  const int num_options = cupsParseOptions(argv[5], 0, &options);
+
+  ppd_file_t *ppd = ppdOpenFile(std::getenv("PPD"));
+  if (ppd == nullptr) {
+    int line = 0;
+    const ppd_status_t status = ppdLastError(&line);
+    _cupsLangPrintFilter(stderr, "ERROR", "The PPD file could not be opened.");
+    std::fprintf(stderr, "DEBUG: %s on line %d.\n", ppdErrorString(status), line);
+    cupsFreeOptions(num_options, options);
+    if (ras != nullptr) cupsRasterClose(ras);
+    if (fd != 0) close(fd);
+    return 1;
+  }
+  ppdMarkDefaults(ppd);
+  cupsMarkOptions(ppd, num_options, options);
+
+  Setup(ppd);
+
+  Page = 0;
+  cups_page_header2_t header;
+  while (ras != nullptr && cupsRasterReadHeader2(ras, &header) && !Canceled) {
+    ++Page;
+    std::fprintf(stderr, "PAGE: %d 1\n", Page);
+    _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
+
+    StartPage(ppd, &header);
+    if (JobFailed) {
+      // The page could not be started: nothing of it was written.
+      FreePageBuffers();
+      break;
+    }
+    if (header.cupsHeight != 0 && !Canceled) ReadPageLines(ras, ppd, &header);
+
+    _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
+    EndPage(ppd, &header);
+    if (Canceled || JobFailed) break;
+  }
+
+  if (ras != nullptr) cupsRasterClose(ras);
+  if (fd != 0) close(fd);
+  ppdClose(ppd);
+  cupsFreeOptions(num_options, options);
+
+  if (Page == 0) {
+    _cupsLangPrintFilter(stderr, "ERROR", "No pages were found.");
+    return 1;
+  }
+  return JobFailed ? 1 : 0;
+}

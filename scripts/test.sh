@@ -1,0 +1,43 @@
+#!/bin/sh
+# Installs what the build and the tests need, then builds and runs every test
+# three times: a normal build, an AddressSanitizer + UndefinedBehaviorSanitizer
+# build, and the USB-serial-only lookup variant.
+#
+#   scripts/test.sh            # everything
+#   scripts/test.sh normal     # only the listed builds: normal, sanitize, serial-only
+set -eu
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+cd "$ROOT"
+
+"$ROOT/scripts/install-deps.sh"
+
+JOBS=$(nproc 2>/dev/null || echo 2)
+BUILDS=${*:-normal sanitize serial-only}
+
+run_build() {
+  name=$1; shift
+  dir="$ROOT/build/$name"
+  echo "==> $name build in $dir"
+  cmake -S "$ROOT" -B "$dir" -G Ninja "$@"
+  cmake --build "$dir" -j "$JOBS"
+  echo "==> $name tests"
+  ctest --test-dir "$dir" --output-on-failure -j "$JOBS" --timeout 600
+}
+
+for b in $BUILDS; do
+  case $b in
+    normal)
+      run_build normal -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
+    sanitize)
+      # umockdev preloads its own library ahead of the ASan runtime.
+      ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:verify_asan_link_order=0 \
+      UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+        run_build sanitize -DCMAKE_BUILD_TYPE=Debug -DDOTWEAVE_SANITIZE=ON -DDOTWEAVE_BUILD_BENCH=OFF ;;
+    serial-only)
+      run_build serial-only -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOTWEAVE_USB_SERIAL_ONLY=ON \
+        -DDOTWEAVE_BUILD_BENCH=OFF ;;
+    *) echo "unknown build: $b" >&2; exit 2 ;;
+  esac
+done
+echo "==> all tests passed"
