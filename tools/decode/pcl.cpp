@@ -1,0 +1,6 @@
+// Placeholder until this language's decoder is written.
+#include "decode/decode.h"
+
+namespace dwdecode {
+DecodeResult DecodePcl(std::string_view) { return {{}, {}, {{0, "decoder not written yet"}}}; }
+}  // namespace dwdecode
