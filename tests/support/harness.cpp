@@ -123,7 +123,9 @@ std::string WriteRaster(const std::vector<RasterPage> &pages, bool compressed) {
 }
 
 std::string RawRaster(const cups_page_header2_t &header, const Bytes &data) {
-  std::string s = "RaS2";
+  // The sync word is written as a native 32-bit value, like the header.
+  const std::uint32_t sync = CUPS_RASTER_SYNC;
+  std::string s(reinterpret_cast<const char *>(&sync), sizeof sync);
   s.append(reinterpret_cast<const char *>(&header), sizeof header);
   s.append(data.begin(), data.end());
   return s;

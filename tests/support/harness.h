@@ -60,7 +60,7 @@ RasterPage UniformPage(const cups_page_header2_t &header, unsigned char fill);
 // cut short in the middle of that page and later pages are not written.
 std::string WriteRaster(const std::vector<RasterPage> &pages, bool compressed = false);
 
-// A raw uncompressed stream ("RaS2", the header record as is, then `data`),
+// A raw uncompressed stream (the sync word and the header record in native byte order, then `data`),
 // bypassing libcups's writer so that tests can send headers it would refuse.
 std::string RawRaster(const cups_page_header2_t &header, const Bytes &data);
 
