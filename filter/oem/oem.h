@@ -38,6 +38,10 @@ struct OEMPageInfo {
   // Set when an allocation failed or the page's raster format is refused:
   // the page is still ended, but nothing of it reaches the printer.
   std::uint8_t PageFailed;
+  // Bytes allocated for ImageData (at least ImageSize): the line append
+  // reserves the whole page at once, so appending a line never copies the
+  // page collected so far.
+  std::uint64_t ImageCapacity;
 };
 
 // Which model is attached and the settings to print this page with.
@@ -86,6 +90,9 @@ int set_oem_printer_from_text(const char *text);
 int extract_serial_number(const char *uri, char *out, std::size_t size);
 int get_usb_pid_by_serial(const char *serial, std::uint16_t *vendor, std::uint16_t *product);
 void GetPrinterName();
+// Writes the "WARNING" status line for a page that produced no printer
+// output because its printer was not identified.
+void ReportUnidentifiedPage();
 
 // ---------------------------------------------------------------------------
 // Page start and option readers (settings.cpp)
