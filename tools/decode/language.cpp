@@ -24,7 +24,56 @@ std::optional<Language> ParseLanguageName(std::string_view name) {
   return std::nullopt;
 }
 
-std::optional<Language> DetectLanguage(std::string_view) { return std::nullopt; }
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A stream that begins with the escape byte: the Dymo job start (a run of
+// escapes, then "@"), PCL (printer reset and "&"/"*" commands), EPL line mode
+// (rate, darkness, "M01", "B", "g" line commands) or a needle page whose zero
+// block is missing (density command 1B 0A).
+std::optional<Language> DetectEscape(std::string_view s) {
+  const std::size_t escapes = s.find_first_not_of('\x1b');
+  if (escapes == std::string_view::npos) return std::nullopt;
+  const char c = s[escapes];
+  const char next = escapes + 1 < s.size() ? s[escapes + 1] : '\0';
+  if (escapes > 1) return c == '@' ? std::optional(Language::Dymo) : std::nullopt;
+  switch (c) {
+    case '@':
+    case 'L': return Language::Dymo;
+    case '&':
+    case '*': return Language::Pcl;
+    case 'E':
+      // PCL's job start is a printer reset followed by its page set-up; EPL
+      // line mode ends a page with ESC E and a form feed.
+      if (next == '\f') return Language::EplLine;
+      return Language::Pcl;
+    case 'S':
+    case 'M':
+    case 'B':
+    case 'g': return Language::EplLine;
+    case 'D': return IsDigit(next) ? Language::EplLine : Language::Dymo;
+    case '\x0a': return Language::OemNeedle;
+    default: return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::optional<Language> DetectLanguage(std::string_view stream) {
+  // The OEM streams begin every page with a block of zero bytes (1000 for
+  // thermal printers, 64 for needle printers); what follows tells them apart.
+  const std::size_t zeros = stream.find_first_not_of('\0');
+  if (zeros == std::string_view::npos) return std::nullopt;
+  const std::string_view s = stream.substr(zeros);
+  if (s.starts_with("@S") || s.starts_with("@<")) return Language::OemThermal;
+  if (zeros > 0) return s[0] == '\x1b' ? std::optional(Language::OemNeedle) : std::nullopt;
+
+  if (s[0] == '\x1b') return DetectEscape(s);
+  if (s.starts_with("\nN\n") || s.starts_with("N\n")) return Language::EplPage;
+  if (s[0] == '~' || s[0] == '^') return Language::Zpl;
+  return std::nullopt;
+}
 
 DecodeResult Decode(Language language, std::string_view stream) {
   switch (language) {
