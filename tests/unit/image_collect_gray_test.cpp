@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "dotweave/filter.h"
-#include "image_support.h"
+#include "support/image_page.h"
 
 namespace {
 

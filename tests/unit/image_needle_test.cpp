@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "image_support.h"
+#include "support/image_page.h"
 
 namespace {
 

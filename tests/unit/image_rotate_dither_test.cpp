@@ -2,7 +2,7 @@
 // 8 x 8 ordered dither.
 #include <gtest/gtest.h>
 
-#include "image_support.h"
+#include "support/image_page.h"
 
 namespace {
 
