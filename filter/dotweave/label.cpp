@@ -24,6 +24,7 @@ std::size_t CompCapacity = 0;
 // Rows of the current ZPL graphic download written so far. The download
 // announces cupsHeight rows; a page cut short is completed from this count.
 std::uint32_t ZplRowsSent = 0;
+bool ZplDownloadOpen = false;
 
 void Write(const void *data, std::size_t size) {
   if (size != 0) std::fwrite(data, 1, size, stdout);
@@ -145,6 +146,7 @@ void ZplStartPage(ppd_file_t *, const cups_page_header2_t *header) {
   const unsigned long long total =
       static_cast<unsigned long long>(header->cupsHeight) * header->cupsBytesPerLine;
   std::printf("~DGR:CUPS.GRF,%llu,%u,\n", total, header->cupsBytesPerLine);
+  ZplDownloadOpen = true;
 }
 
 namespace {
@@ -385,7 +387,7 @@ namespace {
 // missing row is sent as an all-zero row, so the printer reads the label
 // format that follows as commands and not as graphic data.
 void ZplCompleteDownload(const cups_page_header2_t *header) {
-  if (header->cupsBytesPerLine == 0 || ZplRowsSent >= header->cupsHeight) return;
+  if (!ZplDownloadOpen || header->cupsBytesPerLine == 0 || ZplRowsSent >= header->cupsHeight) return;
   std::uint32_t missing = header->cupsHeight - ZplRowsSent;
   char commas[4096];
   std::memset(commas, ',', sizeof commas);
@@ -413,9 +415,11 @@ void ZplPrintMode(ppd_file_t *ppd) {
 void ZplEndPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   if (Canceled) {
     Write("~DN\n");  // abort the graphic download; nothing prints
+    ZplDownloadOpen = false;
     return;
   }
   ZplCompleteDownload(header);
+  ZplDownloadOpen = false;
 
   Write("^XA\n");
   Write("^POI\n");
