@@ -1,0 +1,299 @@
+#!/bin/sh
+# End to end through a real CUPS scheduler. Installs the built filter and PPD
+# files into a staging tree, starts a private cupsd (as root, on a loopback
+# port, with its own configuration, spool, log, cache and state directories),
+# adds queues with lpadmin from the installed PPDs, prints a PDF and a PNG
+# with lp and job options, captures what each queue sends to its device and
+# decodes it with dotweave-preview, then checks the settings commands and
+# compares the printed dots with a reference rendering of the same page.
+#
+# Queues: a ZPL label printer; a KV412 A thermal printer recognised from its
+# queue name; an LC586 A needle printer recognised from its device URI. The
+# device is a capture backend of this test installed under the scheme
+# "serial", so that the filter sees the serial URIs it recognises printers by.
+#
+#   cups-e2e.sh BUILD_DIR COMPARE_TOOL PREVIEW_TOOL [label-only]
+#
+# "label-only" (for builds without model-name matching) prints only the ZPL
+# job. Exit 77 (skipped) when not root and sudo cannot be used.
+set -eu
+
+BUILD=$1
+COMPARE=$2
+PREVIEW=$3
+MODE=${4:-all}
+
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+    exec sudo -n sh "$0" "$@"
+  fi
+  echo "SKIP: the private cupsd needs root (or password-less sudo)"
+  exit 77
+fi
+
+for tool in cupsd lpadmin lp lpstat lpinfo gs cups-config; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "FAIL: $tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
+done
+
+SYSTEM_SERVERBIN=$(cups-config --serverbin)
+SYSTEM_DATADIR=$(cups-config --datadir)
+
+WORK=$(mktemp -d /tmp/dotweave-e2e-XXXXXX)
+chmod 755 "$WORK"
+CUPSD_PID=""
+
+cleanup() {
+  status=$?
+  if [ -n "$CUPSD_PID" ] && kill -0 "$CUPSD_PID" 2>/dev/null; then
+    kill "$CUPSD_PID" 2>/dev/null || true
+    i=0
+    while kill -0 "$CUPSD_PID" 2>/dev/null && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+    kill -9 "$CUPSD_PID" 2>/dev/null || true
+  fi
+  if [ "$status" -ne 0 ] && [ -f "$WORK/log/error_log" ]; then
+    echo "---- last lines of the scheduler's error log"
+    grep -v ' \[CGI\]\| \[Client' "$WORK/log/error_log" | tail -n 60 || true
+  fi
+  rm -rf "$WORK"
+  exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+# ---- the installed tree: filter and PPDs, as a package would lay them out
+STAGE=$WORK/stage
+DESTDIR=$STAGE cmake --install "$BUILD" --prefix /usr >/dev/null
+FILTER=$STAGE/usr/lib/cups/filter/dotweave
+MODELS=$STAGE/usr/share/cups/model/dotweave
+[ -x "$FILTER" ] || fail "the install put no filter at $FILTER"
+[ -f "$MODELS/kv412-a.ppd" ] || fail "the install put no PPD files into $MODELS"
+
+# ServerBin: the system's backends, filters and helpers, plus our filter and
+# the capture backend. DataDir: the system's data files plus our models.
+SERVERBIN=$WORK/serverbin
+for dir in "$SYSTEM_SERVERBIN"/*/; do
+  name=$(basename "$dir")
+  mkdir -p "$SERVERBIN/$name"
+  for f in "$dir"*; do
+    [ -e "$f" ] && ln -s "$f" "$SERVERBIN/$name/$(basename "$f")"
+  done
+done
+rm -f "$SERVERBIN/filter/dotweave" "$SERVERBIN/backend/serial"
+cp "$FILTER" "$SERVERBIN/filter/dotweave"
+chmod 755 "$SERVERBIN/filter/dotweave"
+
+# The capture backend: writes the job's printer stream to the file named by
+# the device URI (serial:/path/to/file?options). Mode 0700 makes cupsd run it
+# as root, like the real serial backend.
+cat >"$SERVERBIN/backend/serial" <<'EOF'
+#!/bin/sh
+if [ $# -eq 0 ]; then
+  echo 'serial serial:/dev/null "Unknown" "dotweave capture device"'
+  exit 0
+fi
+target=${DEVICE_URI#serial:}
+target=${target%%\?*}
+if [ $# -ge 6 ]; then cat "$6"; else cat; fi >"$target.part" || exit 1
+mv "$target.part" "$target"
+echo "INFO: captured $(wc -c <"$target") bytes" >&2
+EOF
+chmod 700 "$SERVERBIN/backend/serial"
+
+DATADIR=$WORK/datadir
+mkdir -p "$DATADIR/model"
+for f in "$SYSTEM_DATADIR"/*; do
+  case $(basename "$f") in
+    model|drv|ppdc) ;;   # printer models come only from our install
+    *) ln -s "$f" "$DATADIR/$(basename "$f")" ;;
+  esac
+done
+ln -s "$MODELS" "$DATADIR/model/dotweave"
+
+mkdir -p "$WORK/etc/ppd" "$WORK/spool/tmp" "$WORK/cache" "$WORK/state" "$WORK/log" "$WORK/capture"
+chmod 755 "$WORK/capture"
+
+cat >"$WORK/etc/cups-files.conf" <<EOF
+ServerRoot $WORK/etc
+ServerBin $SERVERBIN
+DataDir $DATADIR
+RequestRoot $WORK/spool
+TempDir $WORK/spool/tmp
+CacheDir $WORK/cache
+StateDir $WORK/state
+ErrorLog $WORK/log/error_log
+AccessLog $WORK/log/access_log
+PageLog $WORK/log/page_log
+Printcap $WORK/state/printcap
+ServerKeychain $WORK/state/ssl
+SystemGroup root
+FileDevice No
+EOF
+
+start_cupsd() {
+  port=$1
+  cat >"$WORK/etc/cupsd.conf" <<EOF
+Listen 127.0.0.1:$port
+LogLevel debug
+MaxLogSize 0
+Browsing No
+BrowseLocalProtocols none
+WebInterface No
+DefaultShared No
+JobRetryLimit 0
+ErrorPolicy abort-job
+<Location />
+  Order allow,deny
+  Allow from 127.0.0.1
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+  cupsd -f -c "$WORK/etc/cupsd.conf" -s "$WORK/etc/cups-files.conf" >"$WORK/log/cupsd.out" 2>&1 &
+  CUPSD_PID=$!
+  export CUPS_SERVER=127.0.0.1:$port
+  i=0
+  while [ $i -lt 100 ]; do
+    kill -0 "$CUPSD_PID" 2>/dev/null || return 1
+    lpstat -r >/dev/null 2>&1 && return 0
+    sleep 0.1
+    i=$((i + 1))
+  done
+  return 1
+}
+
+# A free loopback port: try a few, starting at one derived from our pid.
+started=0
+for attempt in 1 2 3 4 5 6 7 8; do
+  port=$((20000 + ($$ * 7 + attempt * 1009) % 40000))
+  if start_cupsd "$port"; then started=1; break; fi
+  kill "$CUPSD_PID" 2>/dev/null || true
+  wait "$CUPSD_PID" 2>/dev/null || true
+  CUPSD_PID=""
+done
+[ "$started" -eq 1 ] || { cat "$WORK/log/cupsd.out"; fail "cupsd did not start"; }
+echo "cupsd $CUPSD_PID on $CUPS_SERVER, root $WORK"
+
+# With the full CUPS package the scheduler's driver helper lists the
+# installed PPDs (lpinfo -m, lpadmin -m dotweave/...); Debian's cups-daemon
+# alone lacks that helper, so the queues take the installed files directly.
+if [ -x "$SERVERBIN/daemon/cups-driverd" ]; then
+  models=$(lpinfo -m 2>/dev/null | grep -c '^dotweave/' || true)
+  [ "$models" -eq 32 ] || fail "lpinfo -m lists $models dotweave PPD files, not 32"
+fi
+
+# ---- the jobs: pages drawn in black only, so that every renderer agrees
+cat >"$WORK/label.ps" <<'EOF'
+%!PS
+<< /PageSize [288 432] >> setpagedevice
+6 setlinewidth 12 12 264 408 rectstroke
+/Helvetica-Bold findfont 28 scalefont setfont 30 370 moveto (DOTWEAVE) show
+30 300 228 40 rectfill
+1 setgray 40 310 moveto (END 2 END) show 0 setgray
+/x 30 def
+[3 1 1 2 3 1 2 1 1 3 2 2 1 1 3 1 2 3 1 1 2 1 3 2 1 2 1 1 3]
+{ /w exch 2 mul def x 120 w 140 rectfill /x x w add 3 add def } forall
+40 40 60 60 rectfill
+showpage
+EOF
+cat >"$WORK/form.ps" <<'EOF'
+%!PS
+<< /PageSize [576 792] >> setpagedevice
+8 setlinewidth 36 36 504 720 rectstroke
+/Helvetica-Bold findfont 40 scalefont setfont 72 680 moveto (DOTWEAVE FORM) show
+72 500 432 80 rectfill
+/x 72 def
+[3 1 1 2 3 1 2 1 1 3 2 2 1 1 3 1 2 3 1 1 2 1 3 2 1 2 1 1 3]
+{ /w exch 3 mul def x 200 w 200 rectfill /x x w add 4 add def } forall
+showpage
+EOF
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -o "$WORK/label.pdf" "$WORK/label.ps"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -o "$WORK/form.pdf" "$WORK/form.ps"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r203 -o "$WORK/label.png" "$WORK/label.ps"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r180 -o "$WORK/form-ref.png" "$WORK/form.ps"
+
+add_queue() {  # NAME PPD CAPTURE_FILE
+  lpadmin -p "$1" -E -v "serial:$WORK/capture/$3?baud=115200" -P "$MODELS/$2" ||
+    fail "lpadmin could not add $1"
+}
+
+# print QUEUE CAPTURE_FILE FILE OPTIONS...: prints and waits for the capture.
+print_and_wait() {
+  queue=$1 capture=$WORK/capture/$2 file=$3
+  shift 3
+  opts=""
+  for o in "$@"; do opts="$opts -o $o"; done
+  # shellcheck disable=SC2086
+  lp -d "$queue" $opts "$file" >/dev/null || fail "lp refused the job for $queue"
+  i=0
+  while [ ! -f "$capture" ] && [ $i -lt 600 ]; do
+    sleep 0.1
+    i=$((i + 1))
+  done
+  [ -f "$capture" ] || fail "$queue sent nothing to its device within 60 s"
+  # The job also ends without errors.
+  i=0
+  while [ -n "$(lpstat -o "$queue" 2>/dev/null)" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+}
+
+# expect SUMMARY TEXT...: each text must occur in the preview summary.
+expect() {
+  summary=$1
+  shift
+  for want in "$@"; do
+    printf '%s\n' "$summary" | grep -qF -- "$want" || { printf '%s\n' "$summary"; fail "the summary lacks \"$want\""; }
+  done
+}
+
+decode() {  # CAPTURE_NAME -> summary on stdout, PNG at $WORK/capture/NAME-1.png
+  "$PREVIEW" --output "$WORK/capture/$1" "$WORK/capture/$1" || {
+    echo "dotweave-preview reported problems for $1"
+    return 1
+  }
+}
+
+# ---- ZPL label printer: the PDF, with darkness, print rate and media tracking
+add_queue zpl-e2e dotweave-zpl.ppd zpl
+print_and_wait zpl-e2e zpl "$WORK/label.pdf" Darkness=50 zePrintRate=4 zeMediaTracking=Web
+summary=$(decode zpl) || fail "ZPL stream"
+echo "zpl: $summary" | head -n 6
+expect "$summary" "language: zpl" "pages: 1" "1218 rows" "print-width=812" \
+  "darkness=15" "print-rate=4,4,4" "media-tracking=Y" "problems: none"
+"$COMPARE" "$WORK/capture/zpl-1.png" "$WORK/label.png" || fail "the ZPL label does not match its page"
+
+if [ "$MODE" = "label-only" ]; then
+  echo "PASS (label printer only: this build recognises OEM printers only over USB)"
+  exit 0
+fi
+
+# ---- KV412 A thermal printer, recognised from its queue name: the PNG,
+# turned by half a turn, darker and faster
+add_queue KV412-A kv412-a.ppd thermal
+print_and_wait KV412-A thermal "$WORK/label.png" ppi=203 Density=90 Rotation=180 Speed=2 PaperType=1
+summary=$(decode thermal) || fail "thermal stream"
+echo "thermal: $summary" | head -n 6
+expect "$summary" "language: oem-thermal" "pages: 1" "832 dots per line" \
+  "speed=1200" "density=90" "paper-type=1" "problems: none"
+"$COMPARE" "$WORK/capture/thermal-1.png" "$WORK/label.png" --rotate180 ||
+  fail "the thermal label does not match its page turned by half a turn"
+
+# ---- LC586 A needle printer, recognised from its device URI: the PDF form,
+# at 180 dpi, which the printer gets in four rows for every five
+add_queue needle-e2e lc586-a.ppd LC586-A
+print_and_wait needle-e2e LC586-A "$WORK/form.pdf" Density=2 Speed=1 UnidirectionalPrint=0 \
+  PrintStartPosition=-5 CutPaperPosition=7
+summary=$(decode LC586-A) || fail "needle stream"
+echo "needle: $summary" | head -n 5
+expect "$summary" "language: oem-needle" "pages: 1" "1440 dots per line" \
+  "density=2" "unidirectional=0" "speed=1" "start-position=-5" "cut-position=7" "problems: none"
+"$COMPARE" "$WORK/capture/LC586-A-1.png" "$WORK/form-ref.png" --scale-y 4/5 --max-diff 6 ||
+  fail "the needle form does not match its page"
+
+echo "PASS"
