@@ -132,12 +132,21 @@ TEST(PreviewSummary, ListsPagesSettingsAndProblemsWithOffsets) {
             "language: oem-thermal (detected)\n"
             "stream: 5000 bytes\n"
             "pages: 2\n"
-            "job settings: reset=\n"
+            "job settings: reset\n"
             "page 1: 3 dots per line, 2 rows, 1 black dot -> out/a-1.png\n"
             "  settings: speed=1200 density=75\n"
             "page 2: 0 dots per line, 0 rows, 0 black dots (no PNG: the page has no dots)\n"
             "problems: 1\n"
             "  at byte 1234: unknown command 0x1B 0x7F\n");
+  // Commands repeated many times, like the feeds of a needle page, are counted.
+  DecodeResult needle;
+  needle.pages = {Page(4, 4, {})};
+  needle.pages[0].settings = {{"density", "2"}, {"feed", "16"}, {"band", "0"}, {"feed", "16"},
+                              {"band", "16"}, {"feed", "16"}, {"band", "32"}, {"feed", "64"},
+                              {"end-page", ""}};
+  EXPECT_NE(dwpreview::Summary(needle, Language::OemNeedle, true, 1, {})
+                .find("  settings: density=2 feed x4 band=0 band=16 band=32 end-page\n"),
+            std::string::npos);
   EXPECT_NE(dwpreview::Summary({}, Language::Zpl, false, 0, {}).find("language: zpl\n"),
             std::string::npos);
   EXPECT_NE(dwpreview::Summary({}, Language::Zpl, false, 0, {}).find("problems: none\n"),

@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <fstream>
@@ -75,11 +76,35 @@ std::string Plural(std::size_t n, const char *word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
+// Settings in the order first seen. A command that repeats many times (the
+// feeds and bands of a needle page) is shown once with its count.
 std::string Settings(const std::vector<dwdecode::Setting> &settings) {
+  constexpr std::size_t kListedRepeats = 3;
+  std::vector<std::pair<std::string, std::size_t>> counts;
+  for (const auto &setting : settings) {
+    auto it = std::find_if(counts.begin(), counts.end(),
+                           [&](const auto &c) { return c.first == setting.first; });
+    if (it == counts.end()) counts.emplace_back(setting.first, 1);
+    else ++it->second;
+  }
+  auto countOf = [&](const std::string &name) {
+    return std::find_if(counts.begin(), counts.end(), [&](const auto &c) { return c.first == name; })
+        ->second;
+  };
   std::string out;
+  std::vector<std::string> summarised;
   for (const auto &[name, value] : settings) {
+    const std::size_t n = countOf(name);
+    std::string item;
+    if (n > kListedRepeats) {
+      if (std::find(summarised.begin(), summarised.end(), name) != summarised.end()) continue;
+      summarised.push_back(name);
+      item = name + " x" + std::to_string(n);
+    } else {
+      item = value.empty() ? name : name + "=" + value;
+    }
     if (!out.empty()) out += ' ';
-    out += name + "=" + value;
+    out += item;
   }
   return out;
 }
