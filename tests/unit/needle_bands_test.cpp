@@ -25,6 +25,7 @@ class NeedleBandsTest : public ::testing::Test {
     ResetFilterState();
   }
   static void Identify() {
+    ReleasePage();
     ResetFilterState();
     PrintPa.Identified = 1;
     PrintPa.IsNeedle = 1;
