@@ -238,9 +238,13 @@ print_and_wait() {
     i=$((i + 1))
   done
   [ -f "$capture" ] || fail "$queue sent nothing to its device within 60 s"
-  # The job also ends without errors.
+  # The job also ends, and no filter or backend of it failed.
   i=0
   while [ -n "$(lpstat -o "$queue" 2>/dev/null)" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  if grep -q '^E .*\[Job ' "$WORK/log/error_log"; then
+    grep '\[Job ' "$WORK/log/error_log" | grep -v '^D .*\(envp\|argv\)\[' | tail -n 40
+    fail "a job on $queue reported errors"
+  fi
 }
 
 # expect SUMMARY TEXT...: each text must occur in the preview summary.
