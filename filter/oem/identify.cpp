@@ -59,8 +59,9 @@ bool IsAsciiAlnum(unsigned char c) {
 }
 #endif
 
-// Reads each device's ids and discards them: kept from the lookup this one
-// replaces, which walked the USB devices once before every USB serial search.
+// A usb:// lookup first walks every USB device once and reads its ids
+// without using them; the walk has no result and writes nothing, not even
+// when the device list cannot be read (the serial search reports that).
 void printDeviceInfo(const usb::Device &device) {
   static_cast<void>(usb::VendorId(device));
   static_cast<void>(usb::ProductId(device));
