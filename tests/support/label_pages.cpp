@@ -28,7 +28,8 @@ std::string PrintPage(int family, ppd_file_t *ppd, const cups_page_header2_t &he
         Canceled = 1;
         break;
       }
-      std::memcpy(Buffer, rows[y].data(), std::min<std::size_t>(rows[y].size(), h.cupsBytesPerLine));
+      const std::size_t size = std::min<std::size_t>(rows[y].size(), h.cupsBytesPerLine);
+      if (size != 0) std::memcpy(Buffer, rows[y].data(), size);
       OutputLine(ppd, &h, y);
     }
     if (cancelAfter != static_cast<std::size_t>(-1)) Canceled = 1;

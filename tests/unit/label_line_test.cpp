@@ -36,7 +36,7 @@ class LabelLineTest : public ::testing::Test {
   }
 
   void Line(const Bytes &row) {
-    std::memcpy(Buffer, row.data(), row.size());
+    if (!row.empty()) std::memcpy(Buffer, row.data(), row.size());
     ::OutputLine(nullptr, &header_, y_++);
   }
 
