@@ -80,7 +80,11 @@ void OEMDataTransferIntoPrinterInstructionFormat() {
 }
 
 void OEMSendDataToPrinter() {
-  if (!PrintPa.Identified) return;
+  if (!PrintPa.Identified) {
+    // Nothing is printed; say so, or the job would look printed.
+    ReportUnidentifiedPage();
+    return;
+  }
   // A page whose buffers could not be built is never sent in part.
   if (MyPageInfo.PageFailed) return;
   if (MyPageInfo.CommandData != nullptr)

@@ -139,7 +139,7 @@ TEST(IdentifyJob, UnidentifiedPagesPrintNothing) {
 }
 
 // Enable once the page end reports unidentified pages.
-TEST(IdentifyJob, DISABLED_UnidentifiedPageIsReportedOncePerPage) {
+TEST(IdentifyJob, UnidentifiedPageIsReportedOncePerPage) {
   const FilterResult r = RunJob({"kv412a.umockdev", "usb://Maker/Model?serial=NOSUCH", "Office", 2});
   ExpectNothingPrinted(r);
   EXPECT_EQ(CountOf(r.err, "WARNING: "), 2u) << r.err;
