@@ -39,7 +39,7 @@ struct RowImage {
   DecodedPage Page(bool zeroIsBlack, std::vector<Setting> settings) const {
     DecodedPage page;
     page.settings = std::move(settings);
-    if (width > kMaxSide || height > kMaxSide) return page;  // reported by the caller
+    if (width > kMaxSide || height > kMaxSide) return page;  // 0 x 0; reported by the caller
     page.width = static_cast<unsigned>(width);
     page.height = static_cast<unsigned>(height);
     page.dots.assign(width * height, 0);
