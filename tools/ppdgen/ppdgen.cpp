@@ -88,7 +88,7 @@ std::vector<Size> ThermalSizes(int headWidth) {
 std::vector<Size> NeedleSizes() {
   return {Inches(8, 11, "8 x 11 in (9.5 x 11 in form)"),
           Inches(8, 5.5, "8 x 5.5 in (half form)"),
-          Inches(8, 11.0 / 3.0, "8 x 3 2/3 in (third form)"),
+          Inches(8, 11.0 / 3.0, "8 x 3.67 in (third form)"),
           Inches(8, 5, "8 x 5 in"),
           Inches(8, 4, "8 x 4 in"),
           {"A4", "A4", 595, 842},
@@ -148,7 +148,7 @@ std::vector<Option> NeedleOptions() {
   o.push_back({"CutPaperPosition", "Tear-off position", "0", Range(-120, 120, "Printer setting")});
   o.push_back({"FixPageHeight", "Fixed page length", "0",
                {{"0", "Off (as long as the page)", ""},
-                {"1", "3 2/3 in (third form)", ""},
+                {"1", "3.67 in (third form)", ""},
                 {"2", "4 in", ""},
                 {"3", "5 in", ""},
                 {"4", "5.5 in (half form)", ""},
