@@ -140,8 +140,8 @@ std::vector<Option> NeedleOptions() {
                 {"90", "90 degrees", ""},
                 {"180", "180 degrees", ""},
                 {"270", "270 degrees", ""}}});
-  o.push_back({"HorizentalADJ", "Horizontal offset (1/30 in steps)", "0", Range(-20, 20, "None")});
-  o.push_back({"VerticalADJ", "Vertical offset (1/24 in steps)", "0", Range(-20, 20, "None")});
+  o.push_back({"HorizentalADJ", "Horizontal offset (6 dots per step)", "0", Range(-20, 20, "None")});
+  o.push_back({"VerticalADJ", "Vertical offset (6 rows per step)", "0", Range(-20, 20, "None")});
   o.push_back({"UnidirectionalPrint", "Print direction", "1",
                {{"0", "Both directions (faster)", ""}, {"1", "One direction (sharper)", ""}}});
   o.push_back({"PrintStartPosition", "Print start position", "0", Range(-120, 120, "Printer setting")});
@@ -195,7 +195,7 @@ std::vector<Size> LabelSizes() {
   return {Inches(4, 6, "4 x 6 in"),   Inches(4, 4, "4 x 4 in"),  Inches(4, 3, "4 x 3 in"),
           Inches(4, 2, "4 x 2 in"),   Inches(4, 1, "4 x 1 in"),  Inches(3, 2, "3 x 2 in"),
           Inches(3, 1, "3 x 1 in"),   Inches(2, 1, "2 x 1 in"),
-          Inches(2.25, 1.25, "2 1/4 x 1 1/4 in")};
+          Inches(2.25, 1.25, "2.25 x 1.25 in")};
 }
 
 // ---- One printer -----------------------------------------------------------------
@@ -394,9 +394,9 @@ std::vector<Printer> LabelPrinters() {
                                  {"1", "Medium", "<</cupsCompression 1>>setpagedevice"},
                                  {"2", "Normal", "<</cupsCompression 2>>setpagedevice"},
                                  {"4", "Dark", "<</cupsCompression 4>>setpagedevice"}}}});
-  dymo.sizes = {Inches(1.125, 3.5, "Address, 1 1/8 x 3 1/2 in"),
-                Inches(2.3125, 4, "Shipping, 2 5/16 x 4 in"),
-                Inches(2.25, 1.25, "Multi-purpose, 2 1/4 x 1 1/4 in"),
+  dymo.sizes = {Inches(1.125, 3.5, "Address, 1.125 x 3.5 in"),
+                Inches(2.3125, 4, "Shipping, 2.31 x 4 in"),
+                Inches(2.25, 1.25, "Multi-purpose, 2.25 x 1.25 in"),
                 Inches(2, 1, "2 x 1 in"), Inches(4, 6, "4 x 6 in")};
   out.push_back(dymo);
 
