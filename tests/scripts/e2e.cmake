@@ -2,6 +2,7 @@
 # in real queues, jobs printed with lp, the device output decoded and checked.
 add_executable(dotweave-e2e-compare ${CMAKE_CURRENT_SOURCE_DIR}/e2e/compare.cpp)
 target_link_libraries(dotweave-e2e-compare PRIVATE PkgConfig::PNG)
+target_compile_options(dotweave-e2e-compare PRIVATE ${DOTWEAVE_WARNINGS})
 
 # Without model-name matching the OEM printers are recognised over USB only,
 # so that build prints to the label printer alone.
