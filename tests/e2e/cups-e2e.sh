@@ -7,15 +7,19 @@
 # decodes it with dotweave-preview, then checks the settings commands and
 # compares the printed dots with a reference rendering of the same page.
 #
-# Queues: a ZPL label printer; a KV412 A thermal printer recognised from its
-# queue name; an LC586 A needle printer recognised from its device URI. The
-# device is a capture backend of this test installed under the scheme
-# "serial", so that the filter sees the serial URIs it recognises printers by.
+# Queues: a ZPL label printer; a KV412 A thermal printer on a serial port,
+# recognised from its queue name; an LC586 A needle printer on a serial port,
+# recognised from its device URI; a KV412 A on USB, recognised by the serial
+# number in its device URI among the USB devices that umockdev fakes for the
+# scheduler and its children. The devices are a capture backend of this test
+# installed under the schemes "serial" and "usb", so that the filter sees the
+# device URIs it recognises printers by.
 #
-#   cups-e2e.sh BUILD_DIR COMPARE_TOOL PREVIEW_TOOL [label-only]
+#   cups-e2e.sh BUILD_DIR COMPARE_TOOL PREVIEW_TOOL [usb-only]
 #
-# "label-only" (for builds without model-name matching) prints only the ZPL
-# job. Exit 77 (skipped) when not root and sudo cannot be used.
+# "usb-only" (for builds without model-name matching) leaves out the two
+# queues recognised by name. Exit 77 (skipped) when not root and sudo cannot
+# be used.
 set -eu
 
 BUILD=$1
@@ -31,7 +35,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 77
 fi
 
-for tool in cupsd lpadmin lp lpstat lpinfo gs cups-config; do
+for tool in cupsd lpadmin lp lpstat lpinfo gs cups-config umockdev-run; do
   command -v "$tool" >/dev/null 2>&1 || { echo "FAIL: $tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
 done
 
@@ -41,15 +45,32 @@ SYSTEM_DATADIR=$(cups-config --datadir)
 WORK=$(mktemp -d /tmp/dotweave-e2e-XXXXXX)
 chmod 755 "$WORK"
 CUPSD_PID=""
+USB_DEVICES=$(cd "$(dirname "$0")/../fixtures/umockdev" && pwd)/kv412a.umockdev
+
+# The processes whose parent is $1.
+children_of() {
+  for stat in /proc/[0-9]*/stat; do
+    awk -v parent="$1" '$4 == parent { print $1 }' "$stat" 2>/dev/null || true
+  done
+}
+
+# Stops the scheduler: umockdev-run and the cupsd it started, waiting up to
+# 5 seconds before killing.
+stop_cupsd() {
+  [ -n "$CUPSD_PID" ] || return 0
+  pids="$(children_of "$CUPSD_PID") $CUPSD_PID"
+  for pid in $pids; do kill "$pid" 2>/dev/null || true; done
+  for pid in $pids; do
+    i=0
+    while kill -0 "$pid" 2>/dev/null && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+    kill -9 "$pid" 2>/dev/null || true
+  done
+  CUPSD_PID=""
+}
 
 cleanup() {
   status=$?
-  if [ -n "$CUPSD_PID" ] && kill -0 "$CUPSD_PID" 2>/dev/null; then
-    kill "$CUPSD_PID" 2>/dev/null || true
-    i=0
-    while kill -0 "$CUPSD_PID" 2>/dev/null && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
-    kill -9 "$CUPSD_PID" 2>/dev/null || true
-  fi
+  stop_cupsd
   if [ "$status" -ne 0 ] && [ -f "$WORK/log/error_log" ]; then
     echo "---- last lines of the scheduler's error log"
     grep -v ' \[CGI\]\| \[Client' "$WORK/log/error_log" | tail -n 60 || true
@@ -83,26 +104,31 @@ for dir in "$SYSTEM_SERVERBIN"/*/; do
     [ -e "$f" ] && ln -s "$f" "$SERVERBIN/$name/$(basename "$f")"
   done
 done
-rm -f "$SERVERBIN/filter/dotweave" "$SERVERBIN/backend/serial"
-cp "$FILTER" "$SERVERBIN/filter/dotweave"
+rm -f "$SERVERBIN/filter/dotweave" "$SERVERBIN/backend/serial" "$SERVERBIN/backend/usb"
+# The scheduler does not hand LD_PRELOAD on to its children, so the filter is
+# started through umockdev's wrapper, which preloads the library that shows it
+# the test's USB devices (UMOCKDEV_DIR, which cupsd does pass on).
+cat >"$SERVERBIN/filter/dotweave" <<EOF
+#!/bin/sh
+exec umockdev-wrapper "$FILTER" "\$@"
+EOF
 chmod 755 "$SERVERBIN/filter/dotweave"
 
-# The capture backend: writes the job's printer stream to the file named by
-# the device URI (serial:/path/to/file?options). Mode 0700 makes cupsd run it
-# as root, like the real serial backend.
+# The capture backend: writes the job's printer stream to CAPTURE_DIR/<queue>.
+# Mode 0700 makes cupsd run it as root, like the real serial and USB backends.
 cat >"$SERVERBIN/backend/serial" <<'EOF'
 #!/bin/sh
 if [ $# -eq 0 ]; then
-  echo 'serial serial:/dev/null "Unknown" "dotweave capture device"'
+  echo "direct ${0##*/} \"Unknown\" \"dotweave capture device\""
   exit 0
 fi
-target=${DEVICE_URI#serial:}
-target=${target%%\?*}
+target=$CAPTURE_DIR/$PRINTER
 if [ $# -ge 6 ]; then cat "$6"; else cat; fi >"$target.part" || exit 1
 mv "$target.part" "$target"
 echo "INFO: captured $(wc -c <"$target") bytes" >&2
 EOF
 chmod 700 "$SERVERBIN/backend/serial"
+cp "$SERVERBIN/backend/serial" "$SERVERBIN/backend/usb"
 
 DATADIR=$WORK/datadir
 mkdir -p "$DATADIR/model"
@@ -140,7 +166,8 @@ Printcap $WORK/state/printcap
 ServerKeychain $WORK/state/ssl
 SystemGroup root
 FileDevice No
-PassEnv UBSAN_OPTIONS
+SetEnv CAPTURE_DIR $WORK/capture
+PassEnv UBSAN_OPTIONS LD_PRELOAD UMOCKDEV_DIR
 SetEnv ASAN_OPTIONS detect_leaks=1:halt_on_error=1:fast_unwind_on_malloc=0:verify_asan_link_order=0
 SetEnv LSAN_OPTIONS suppressions=$WORK/lsan.supp:print_suppressions=0
 EOF
@@ -167,13 +194,16 @@ ErrorPolicy abort-job
   </Limit>
 </Policy>
 EOF
-  cupsd -f -c "$WORK/etc/cupsd.conf" -s "$WORK/etc/cups-files.conf" >"$WORK/log/cupsd.out" 2>&1 &
+  # umockdev shows the scheduler, and through LD_PRELOAD and UMOCKDEV_DIR its
+  # filters, a machine with the KV412 A of the USB queue attached.
+  umockdev-run --device "$USB_DEVICES" -- \
+    cupsd -f -c "$WORK/etc/cupsd.conf" -s "$WORK/etc/cups-files.conf" >"$WORK/log/cupsd.out" 2>&1 &
   CUPSD_PID=$!
   export CUPS_SERVER=127.0.0.1:$port
   i=0
   while [ $i -lt 100 ]; do
     kill -0 "$CUPSD_PID" 2>/dev/null || return 1
-    lpstat -r >/dev/null 2>&1 && return 0
+    LC_ALL=C lpstat -r 2>/dev/null | grep -q "scheduler is running" && return 0
     sleep 0.1
     i=$((i + 1))
   done
@@ -185,11 +215,17 @@ started=0
 for attempt in 1 2 3 4 5 6 7 8; do
   port=$((20000 + ($$ * 7 + attempt * 1009) % 40000))
   if start_cupsd "$port"; then started=1; break; fi
-  kill "$CUPSD_PID" 2>/dev/null || true
-  wait "$CUPSD_PID" 2>/dev/null || true
-  CUPSD_PID=""
+  stop_cupsd
+  wait 2>/dev/null || true
 done
 [ "$started" -eq 1 ] || { cat "$WORK/log/cupsd.out"; fail "cupsd did not start"; }
+
+# umockdev-run made its test bed for root alone; the filters run as lp.
+testbed=$(for pid in $(children_of "$CUPSD_PID"); do
+  tr '\0' '\n' <"/proc/$pid/environ" | sed -n 's/^UMOCKDEV_DIR=//p'
+done | head -n 1)
+[ -d "$testbed" ] || fail "umockdev-run gave cupsd no test bed"
+chmod -R a+rX "$testbed"
 echo "cupsd $CUPSD_PID on $CUPS_SERVER, root $WORK"
 
 # With the full CUPS package the scheduler's driver helper lists the
@@ -230,15 +266,14 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -o "$WORK/form.pdf" "$WORK/for
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r203 -o "$WORK/label.png" "$WORK/label.ps"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r180 -o "$WORK/form-ref.png" "$WORK/form.ps"
 
-add_queue() {  # NAME PPD CAPTURE_FILE
-  lpadmin -p "$1" -E -v "serial:$WORK/capture/$3?baud=115200" -P "$MODELS/$2" ||
-    fail "lpadmin could not add $1"
+add_queue() {  # NAME PPD DEVICE_URI
+  lpadmin -p "$1" -E -v "$3" -P "$MODELS/$2" || fail "lpadmin could not add $1"
 }
 
-# print QUEUE CAPTURE_FILE FILE OPTIONS...: prints and waits for the capture.
+# print QUEUE FILE OPTIONS...: prints and waits for the capture.
 print_and_wait() {
-  queue=$1 capture=$WORK/capture/$2 file=$3
-  shift 3
+  queue=$1 capture=$WORK/capture/$1 file=$2
+  shift 2
   opts=""
   for o in "$@"; do opts="$opts -o $o"; done
   # shellcheck disable=SC2086
@@ -268,7 +303,7 @@ expect() {
   done
 }
 
-decode() {  # CAPTURE_NAME -> summary on stdout, PNG at $WORK/capture/NAME-1.png
+decode() {  # QUEUE -> summary on stdout, PNG at $WORK/capture/QUEUE-1.png
   "$PREVIEW" --output "$WORK/capture/$1" "$WORK/capture/$1" || {
     echo "dotweave-preview reported problems for $1"
     return 1
@@ -276,40 +311,51 @@ decode() {  # CAPTURE_NAME -> summary on stdout, PNG at $WORK/capture/NAME-1.png
 }
 
 # ---- ZPL label printer: the PDF, with darkness, print rate and media tracking
-add_queue zpl-e2e dotweave-zpl.ppd zpl
-print_and_wait zpl-e2e zpl "$WORK/label.pdf" Darkness=50 zePrintRate=4 zeMediaTracking=Web
-summary=$(decode zpl) || fail "ZPL stream"
+add_queue zpl-e2e dotweave-zpl.ppd "usb://Maker/Label%20Printer?serial=LBL1"
+print_and_wait zpl-e2e "$WORK/label.pdf" Darkness=50 zePrintRate=4 zeMediaTracking=Web
+summary=$(decode zpl-e2e) || fail "ZPL stream"
 echo "zpl: $summary" | head -n 6
 expect "$summary" "language: zpl" "pages: 1" "1218 rows" "print-width=812" \
   "darkness=15" "print-rate=4,4,4" "media-tracking=Y" "problems: none"
-"$COMPARE" "$WORK/capture/zpl-1.png" "$WORK/label.png" || fail "the ZPL label does not match its page"
+"$COMPARE" "$WORK/capture/zpl-e2e-1.png" "$WORK/label.png" || fail "the ZPL label does not match its page"
 
-if [ "$MODE" = "label-only" ]; then
-  echo "PASS (label printer only: this build recognises OEM printers only over USB)"
+# ---- KV412 A on USB, recognised by its serial number: the PDF with the
+# PPD's defaults (speed 900 and darkness 75 for an 832-dot head)
+add_queue usb-thermal kv412-a.ppd "usb://Maker/Thermal%20Printer?serial=ABC123"
+print_and_wait usb-thermal "$WORK/label.pdf"
+summary=$(decode usb-thermal) || fail "USB thermal stream"
+echo "usb thermal: $summary" | head -n 6
+expect "$summary" "language: oem-thermal" "pages: 1" "832 dots per line, 1218 rows" \
+  "speed=900" "density=75" "paper-type=0" "problems: none"
+"$COMPARE" "$WORK/capture/usb-thermal-1.png" "$WORK/label.png" ||
+  fail "the USB thermal label does not match its page"
+
+if [ "$MODE" = "usb-only" ]; then
+  echo "PASS (this build recognises OEM printers over USB only)"
   exit 0
 fi
 
-# ---- KV412 A thermal printer, recognised from its queue name: the PNG,
-# turned by half a turn, darker and faster
-add_queue KV412-A kv412-a.ppd thermal
-print_and_wait KV412-A thermal "$WORK/label.png" ppi=203 Density=90 Rotation=180 Speed=2 PaperType=1
-summary=$(decode thermal) || fail "thermal stream"
+# ---- KV412 A thermal printer on a serial port, recognised from its queue
+# name: the PNG, turned by half a turn, darker and faster
+add_queue KV412-A kv412-a.ppd "serial:/dev/ttyUSB0?baud=115200"
+print_and_wait KV412-A "$WORK/label.png" ppi=203 Density=90 Rotation=180 Speed=2 PaperType=1
+summary=$(decode KV412-A) || fail "thermal stream"
 echo "thermal: $summary" | head -n 6
 expect "$summary" "language: oem-thermal" "pages: 1" "832 dots per line" \
   "speed=1200" "density=90" "paper-type=1" "problems: none"
-"$COMPARE" "$WORK/capture/thermal-1.png" "$WORK/label.png" --rotate180 ||
+"$COMPARE" "$WORK/capture/KV412-A-1.png" "$WORK/label.png" --rotate180 ||
   fail "the thermal label does not match its page turned by half a turn"
 
 # ---- LC586 A needle printer, recognised from its device URI: the PDF form,
 # at 180 dpi, which the printer gets in four rows for every five
-add_queue needle-e2e lc586-a.ppd LC586-A
-print_and_wait needle-e2e LC586-A "$WORK/form.pdf" Density=2 Speed=1 UnidirectionalPrint=0 \
+add_queue needle-e2e lc586-a.ppd "serial:/dev/LC586-A?baud=9600"
+print_and_wait needle-e2e "$WORK/form.pdf" Density=2 Speed=1 UnidirectionalPrint=0 \
   PrintStartPosition=-5 CutPaperPosition=7
-summary=$(decode LC586-A) || fail "needle stream"
+summary=$(decode needle-e2e) || fail "needle stream"
 echo "needle: $summary" | head -n 5
 expect "$summary" "language: oem-needle" "pages: 1" "1440 dots per line" \
   "density=2" "unidirectional=0" "speed=1" "start-position=-5" "cut-position=7" "problems: none"
-"$COMPARE" "$WORK/capture/LC586-A-1.png" "$WORK/form-ref.png" --scale-y 4/5 --max-diff 6 ||
+"$COMPARE" "$WORK/capture/needle-e2e-1.png" "$WORK/form-ref.png" --scale-y 4/5 --max-diff 6 ||
   fail "the needle form does not match its page"
 
 echo "PASS"

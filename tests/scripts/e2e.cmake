@@ -5,9 +5,9 @@ target_link_libraries(dotweave-e2e-compare PRIVATE PkgConfig::PNG)
 target_compile_options(dotweave-e2e-compare PRIVATE ${DOTWEAVE_WARNINGS})
 
 # Without model-name matching the OEM printers are recognised over USB only,
-# so that build prints to the label printer alone.
+# so that build leaves out the queues recognised by name.
 if(DOTWEAVE_USB_SERIAL_ONLY)
-  set(DOTWEAVE_E2E_MODE label-only)
+  set(DOTWEAVE_E2E_MODE usb-only)
 else()
   set(DOTWEAVE_E2E_MODE all)
 endif()
