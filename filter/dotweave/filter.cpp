@@ -59,7 +59,7 @@ void FreePageBuffers() {
 
 void DumpPageHeader(const cups_page_header2_t *h) {
   std::fprintf(stderr, "DEBUG: StartPage...\n");
-  std::fprintf(stderr, "DEBUG: Duplex = %d\n", static_cast<int>(h->Duplex));
+  std::fprintf(stderr, "DEBUG: Duplex = %d\n", static_cast<int>(HeaderEnumValue(h->Duplex)));
   std::fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(h->HWResolution[0]),
                static_cast<int>(h->HWResolution[1]));
   std::fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
@@ -67,10 +67,10 @@ void DumpPageHeader(const cups_page_header2_t *h) {
                static_cast<int>(h->ImagingBoundingBox[2]), static_cast<int>(h->ImagingBoundingBox[3]));
   std::fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(h->Margins[0]),
                static_cast<int>(h->Margins[1]));
-  std::fprintf(stderr, "DEBUG: ManualFeed = %d\n", static_cast<int>(h->ManualFeed));
+  std::fprintf(stderr, "DEBUG: ManualFeed = %d\n", static_cast<int>(HeaderEnumValue(h->ManualFeed)));
   std::fprintf(stderr, "DEBUG: MediaPosition = %d\n", static_cast<int>(h->MediaPosition));
   std::fprintf(stderr, "DEBUG: NumCopies = %d\n", static_cast<int>(h->NumCopies));
-  std::fprintf(stderr, "DEBUG: Orientation = %d\n", static_cast<int>(h->Orientation));
+  std::fprintf(stderr, "DEBUG: Orientation = %d\n", static_cast<int>(HeaderEnumValue(h->Orientation)));
   std::fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(h->PageSize[0]),
                static_cast<int>(h->PageSize[1]));
   std::fprintf(stderr, "DEBUG: cupsWidth = %d\n", static_cast<int>(h->cupsWidth));
@@ -79,8 +79,8 @@ void DumpPageHeader(const cups_page_header2_t *h) {
   std::fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(h->cupsBitsPerColor));
   std::fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(h->cupsBitsPerPixel));
   std::fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(h->cupsBytesPerLine));
-  std::fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(h->cupsColorOrder));
-  std::fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(h->cupsColorSpace));
+  std::fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(HeaderEnumValue(h->cupsColorOrder)));
+  std::fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(HeaderEnumValue(h->cupsColorSpace)));
   std::fprintf(stderr, "DEBUG: cupsCompression = %d\n", static_cast<int>(h->cupsCompression));
 }
 

@@ -6,6 +6,8 @@
 
 #include <csignal>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 // Printer family codes taken from the PPD's cupsModelNumber.
 inline constexpr int kFamilyDymo = 0x00;
@@ -32,6 +34,19 @@ extern int Page;                       // current page number, from 1
 // Set when the job cannot be completed soundly (an allocation failed, a page
 // header was refused). The page loop stops and the job ends with status 1.
 extern volatile bool JobFailed;
+
+// The value of an enumerated field of a raster page header (cupsColorSpace,
+// Orientation, ...). The header comes straight from the stream, so such a
+// field may hold any 32-bit value, and reading one its enum type cannot
+// represent is undefined: its bytes are read as a number instead.
+template <typename Enum>
+  requires std::is_enum_v<Enum>
+std::uint32_t HeaderEnumValue(const Enum &field) {
+  static_assert(sizeof(Enum) == sizeof(std::uint32_t));
+  std::uint32_t value;
+  std::memcpy(&value, &field, sizeof value);
+  return value;
+}
 
 int FilterMain(int argc, char *argv[]);
 void CancelJob(int sig);

@@ -378,7 +378,7 @@ void EplLineEndPage(ppd_file_t *, const cups_page_header2_t *) { Write("\033E\f"
 
 void EplPageEndPage(ppd_file_t *, const cups_page_header2_t *header) {
   Write("P1\n");
-  if (header->CutMedia != 0) Write("C\n");
+  if (HeaderEnumValue(header->CutMedia) != 0) Write("C\n");
 }
 
 namespace {
@@ -456,7 +456,7 @@ void ZplEndPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   Write("^XA\n");
   Write("^IDR:CUPS.GRF^FS\n");
   Write("^XZ\n");
-  if (header->CutMedia != 0) Write("^CN1\n");
+  if (HeaderEnumValue(header->CutMedia) != 0) Write("^CN1\n");
 }
 
 void PclEndPage(ppd_file_t *, const cups_page_header2_t *) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "dotweave/filter.h"
 #include "oem/oem.h"
 
 OEMPageInfo MyPageInfo{};
@@ -17,6 +18,7 @@ void OEMStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   MyPageInfo.ImageSize = 0;
   MyPageInfo.ImageCapacity = 0;
   MyPageInfo.CommandSize = 0;
+  MyPageInfo.CommandCapacity = 0;
   PrintPa.Identified = 0;
   MyPageInfo.ReducedData = nullptr;
   MyPageInfo.ReducedSize = 0;
@@ -33,7 +35,7 @@ void OEMStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   MyPageInfo.Height = header->cupsHeight;
   MyPageInfo.PageRows = header->cupsHeight;
   MyPageInfo.BitsPerPixel = header->cupsBitsPerPixel;
-  MyPageInfo.ColorSpace = static_cast<std::uint32_t>(header->cupsColorSpace);
+  MyPageInfo.ColorSpace = HeaderEnumValue(header->cupsColorSpace);
 
   OEMSaveImagePrint(ppd);
   OEMSaveGrayLevel(ppd);
