@@ -18,13 +18,22 @@ void OEMWritePrintData(const void *data, std::uint64_t size) {
   // Once an append has failed the page is incomplete; it is never sent, so
   // further appends are pointless.
   if (MyPageInfo.PageFailed || size == 0) return;
-  void *grown = std::realloc(MyPageInfo.CommandData, MyPageInfo.CommandSize + size);
-  if (grown == nullptr) {
-    MyPageInfo.PageFailed = 1;
-    FailJob("Unable to allocate memory for the printer commands.");
-    return;
+  const std::uint64_t needed = MyPageInfo.CommandSize + size;
+  const std::uint64_t capacity =
+      MyPageInfo.CommandData != nullptr ? std::max(MyPageInfo.CommandCapacity, MyPageInfo.CommandSize) : 0;
+  if (needed > capacity) {
+    // Growing by half again keeps a page of thousands of line records linear;
+    // growing to the exact size copied the whole page at every line.
+    const std::uint64_t grownCapacity = std::max(needed, capacity + capacity / 2);
+    void *grown = std::realloc(MyPageInfo.CommandData, grownCapacity);
+    if (grown == nullptr) {
+      MyPageInfo.PageFailed = 1;
+      FailJob("Unable to allocate memory for the printer commands.");
+      return;
+    }
+    MyPageInfo.CommandData = static_cast<unsigned char *>(grown);
+    MyPageInfo.CommandCapacity = grownCapacity;
   }
-  MyPageInfo.CommandData = static_cast<unsigned char *>(grown);
   std::memcpy(MyPageInfo.CommandData + MyPageInfo.CommandSize, data, size);
   MyPageInfo.CommandSize += size;
 }
@@ -40,7 +49,22 @@ void OEMEndPage() {
   OEMRelease();
 }
 
+namespace {
+
+// The thermal row count and the needle page length are 16-bit fields.
+constexpr std::uint64_t kMaxPageRows = 0xFFFF;
+
+}  // namespace
+
 void OrganizePrintInstructionOnePage() {
+  // A taller page cannot be described to the printer, and coding it line by
+  // line (a narrow image becomes a whole head line per row) would take
+  // minutes and gigabytes: it is refused whole.
+  if (PrintPa.Identified && !MyPageInfo.PageFailed &&
+      (MyPageInfo.PageRows > kMaxPageRows || MyPageInfo.Height > kMaxPageRows)) {
+    MyPageInfo.PageFailed = 1;
+    FailJob("The page is too large to print.");
+  }
   if (PrintPa.IsNeedle) {
     static constexpr unsigned char kZeros[64] = {};
     OEMWritePrintData(kZeros, sizeof kZeros);
@@ -67,6 +91,8 @@ void OrganizePrintInstructionOnePage() {
 }
 
 void OEMDataTransferIntoPrinterInstructionFormat() {
+  // Nothing of a failed or unidentified page is sent: do not code its lines.
+  if (!PrintPa.Identified || MyPageInfo.PageFailed) return;
   switch (PrintPa.HeadWidth) {
     case 384: case 448: case 576: case 620: case 640: case 832:
       OEMDataThransfer_ThermalPrinter(static_cast<std::uint32_t>(PrintPa.HeadWidth));

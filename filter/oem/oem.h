@@ -42,6 +42,10 @@ struct OEMPageInfo {
   // reserves the whole page at once, so appending a line never copies the
   // page collected so far.
   std::uint64_t ImageCapacity;
+  // Bytes allocated for CommandData (at least CommandSize): the buffer grows
+  // by half again when full, so a page of many lines is not copied once per
+  // appended command.
+  std::uint64_t CommandCapacity;
 };
 
 // Which model is attached and the settings to print this page with.
