@@ -119,6 +119,7 @@ void WriteSeeds(const std::string &dir) {
                           {64, 16, 1, 203}, {11, 10, 1, 180}, {1, 1, 24, 203},  {832, 3, 1, 203},
                           {300, 17, 8, 180}};
   int n = 0;
+  int written = 0;
   for (unsigned selector = 0; selector < 256; selector += 9) {
     for (const Shape &s : shapes) {
       for (const bool compressed : {false, true}) {
@@ -129,10 +130,11 @@ void WriteSeeds(const std::string &dir) {
         std::string stream(1, static_cast<char>(selector));
         stream += dwtest::WriteRaster(pages, compressed);
         std::ofstream(dir + "/seed-" + std::to_string(n), std::ios::binary) << stream;
+        ++written;
       }
     }
   }
-  std::printf("wrote %d seeds to %s\n", n / 3 + 1, dir.c_str());
+  std::printf("wrote %d seeds to %s\n", written, dir.c_str());
 }
 
 }  // namespace
