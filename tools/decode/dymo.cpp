@@ -90,7 +90,7 @@ class DymoDecoder {
     std::size_t end = pos_ + 2;
     if (end < s_.size() && s_[end] == '-') ++end;
     const std::size_t digits = end;
-    while (end < s_.size() && s_[end] >= '0' && s_[end] <= '9') ++end;
+    while (end < s_.size() && IsDecimalDigit(s_[end])) ++end;
     if (end == digits) return false;
     Set("media-position", std::string(s_.substr(pos_ + 2, end - pos_ - 2)));
     pos_ = end;

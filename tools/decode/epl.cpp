@@ -21,15 +21,6 @@ namespace {
 // Labels beyond this many dots a side are reported, not drawn.
 constexpr std::size_t kMaxSide = 1u << 16;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool ParseNumber(std::string_view text, std::size_t &value) {
-  if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), IsDigit)) return false;
-  value = 0;
-  for (char c : text) value = value * 10 + static_cast<std::size_t>(c - '0');
-  return true;
-}
-
 // A page of packed rows placed at byte column 0.
 struct RowImage {
   std::map<std::size_t, std::vector<std::uint8_t>> rows;
@@ -83,7 +74,7 @@ class EplLineDecoder {
   void Setting(const char *name, bool signedValue) {
     const std::size_t start = pos_;
     if (signedValue && pos_ < s_.size() && s_[pos_] == '-') ++pos_;
-    while (pos_ < s_.size() && IsDigit(s_[pos_])) ++pos_;
+    while (pos_ < s_.size() && IsDecimalDigit(s_[pos_])) ++pos_;
     settings_.push_back({name, std::string(s_.substr(start, pos_ - start))});
     open_ = true;
   }
@@ -92,10 +83,10 @@ class EplLineDecoder {
   // count is only taken when the next command starts right after its bytes.
   void Line() {
     std::size_t digits = 0;
-    while (digits < 7 && pos_ + digits < s_.size() && IsDigit(s_[pos_ + digits])) ++digits;
+    while (digits < 7 && pos_ + digits < s_.size() && IsDecimalDigit(s_[pos_ + digits])) ++digits;
     for (; digits >= 3; --digits) {
       std::size_t count = 0;
-      ParseNumber(s_.substr(pos_, digits), count);
+      ParseDecimal(s_.substr(pos_, digits), 9, count);
       const std::size_t next = pos_ + digits + count;
       if (next > s_.size() || (next < s_.size() && s_[next] != '\x1b')) continue;
       const auto *data = reinterpret_cast<const std::uint8_t *>(s_.data() + pos_ + digits);
@@ -158,7 +149,7 @@ class EplPageDecoder {
       settings_.push_back({name, std::string(line.substr(1))});
       if (line[0] == 'q') {
         std::size_t width = 0;
-        if (ParseNumber(line.substr(1), width)) labelWidth_ = width;
+        if (ParseDecimal(line.substr(1), 9, width)) labelWidth_ = width;
       }
     } else if (line.substr(0, 2) == "GW") {
       Graphic(start, line.substr(2));
@@ -180,7 +171,7 @@ class EplPageDecoder {
     std::size_t value[4] = {};
     for (std::size_t i = 0; i < 4; ++i) {
       const std::size_t comma = params.find(',');
-      if (!ParseNumber(params.substr(0, comma), value[i]) || (i < 3) == (comma == std::string_view::npos)) {
+      if (!ParseDecimal(params.substr(0, comma), 9, value[i]) || (i < 3) == (comma == std::string_view::npos)) {
         result_.problems.push_back({start, "malformed graphic command"});
         return;
       }

@@ -36,6 +36,21 @@ ZplGraphicData DecodeZplGraphic(std::string_view text, std::size_t bytesPerRow, 
 // Returns an error text, or nothing for a valid row.
 std::optional<std::string> ApplyDeltaRow(std::span<const std::uint8_t> data, std::vector<std::uint8_t> &seed);
 
+// Whether `c` is an ASCII decimal digit.
+constexpr bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads `text` as an unsigned decimal number of 1 to `maxDigits` digits and
+// nothing else; false (and `value` unspecified) otherwise.
+inline bool ParseDecimal(std::string_view text, std::size_t maxDigits, std::size_t &value) {
+  if (text.empty() || text.size() > maxDigits) return false;
+  value = 0;
+  for (char c : text) {
+    if (!IsDecimalDigit(c)) return false;
+    value = value * 10 + static_cast<std::size_t>(c - '0');
+  }
+  return true;
+}
+
 // Appends the dots of a row of packed bits (most significant bit first) to
 // `dots`, `width` dots in all: 1 for a black dot, 0 past the data. With `zeroIsBlack` a 0
 // bit is the black dot.

@@ -1,5 +1,6 @@
 // Language names, detection and dispatch.
 #include "decode/decode.h"
+#include "decode/labels.h"
 
 namespace dwdecode {
 
@@ -26,8 +27,6 @@ std::optional<Language> ParseLanguageName(std::string_view name) {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 // A stream that begins with the escape byte: the Dymo job start (a run of
 // escapes, then "@"), PCL (printer reset and "&"/"*" commands), EPL line mode
 // (rate, darkness, "M01", "B", "g" line commands) or a needle page whose zero
@@ -52,7 +51,7 @@ std::optional<Language> DetectEscape(std::string_view s) {
     case 'M':
     case 'B':
     case 'g': return Language::EplLine;
-    case 'D': return IsDigit(next) ? Language::EplLine : Language::Dymo;
+    case 'D': return IsDecimalDigit(next) ? Language::EplLine : Language::Dymo;
     case '\x0a': return Language::OemNeedle;
     default: return std::nullopt;
   }

@@ -98,7 +98,7 @@ class PclDecoder {
     while (true) {
       const std::size_t valueStart = pos_;
       while (pos_ < s_.size() && (s_[pos_] == '-' || s_[pos_] == '+' || s_[pos_] == '.' ||
-                                  (s_[pos_] >= '0' && s_[pos_] <= '9')))
+                                  IsDecimalDigit(s_[pos_])))
         ++pos_;
       if (pos_ >= s_.size() || pos_ - valueStart > 12) {
         Fail(start, "escape sequence cut short");

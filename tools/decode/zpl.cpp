@@ -111,16 +111,6 @@ struct Graphic {
   std::vector<std::uint8_t> dots;
 };
 
-bool ParseUnsigned(std::string_view text, std::size_t &value) {
-  if (text.empty() || text.size() > 12) return false;
-  value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<std::size_t>(c - '0');
-  }
-  return true;
-}
-
 std::string_view Field(std::string_view params, std::size_t index) {
   for (std::size_t i = 0; i < index; ++i) {
     const std::size_t comma = params.find(',');
@@ -213,8 +203,8 @@ class ZplDecoder {
     const std::size_t comma2 = comma1 == std::string_view::npos ? comma1 : s_.find(',', comma1 + 1);
     const std::size_t comma3 = comma2 == std::string_view::npos ? comma2 : s_.find(',', comma2 + 1);
     std::size_t total = 0, perRow = 0;
-    if (comma3 == std::string_view::npos || !ParseUnsigned(s_.substr(comma1 + 1, comma2 - comma1 - 1), total) ||
-        !ParseUnsigned(s_.substr(comma2 + 1, comma3 - comma2 - 1), perRow)) {
+    if (comma3 == std::string_view::npos || !ParseDecimal(s_.substr(comma1 + 1, comma2 - comma1 - 1), 12, total) ||
+        !ParseDecimal(s_.substr(comma2 + 1, comma3 - comma2 - 1), 12, perRow)) {
       result_.problems.push_back({start, "malformed graphic download header"});
       pos_ = s_.size();
       return;
