@@ -185,6 +185,18 @@ void GetPrinterName() {
   }
 }
 
+void set_oem_printer_from_ppd(ppd_file_t *ppd) {
+  if (ppd == nullptr) return;
+  const ppd_attr_t *attr = ppdFindAttr(ppd, "dotweaveModel", nullptr);
+  if (attr == nullptr || attr->value == nullptr) return;
+  for (const OEMModel &row : PIDDatabase) {
+    if (std::strcmp(row.ModelName, attr->value) == 0) {
+      ApplyModelRow(row);
+      return;
+    }
+  }
+}
+
 void ReportUnidentifiedPage() {
   _cupsLangPrintFilter(stderr, "WARNING", "Unable to identify the printer model; page %d was not printed.", Page);
 }

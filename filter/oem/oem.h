@@ -94,6 +94,9 @@ int set_oem_printer_from_text(const char *text);
 int extract_serial_number(const char *uri, char *out, std::size_t size);
 int get_usb_pid_by_serial(const char *serial, std::uint16_t *vendor, std::uint16_t *product);
 void GetPrinterName();
+// The model a model's own PPD names (*dotweaveModel), for printers that the
+// device URI, the queue name and the USB devices do not identify.
+void set_oem_printer_from_ppd(ppd_file_t *ppd);
 // Writes the "WARNING" status line for a page that produced no printer
 // output because its printer was not identified.
 void ReportUnidentifiedPage();

@@ -27,6 +27,7 @@ void OEMStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   MyPageInfo.PageFailed = 0;
 
   GetPrinterName();
+  if (!PrintPa.Identified) set_oem_printer_from_ppd(ppd);
 
   MyPageInfo.Resolution[0] = header->HWResolution[0];
   MyPageInfo.Resolution[1] = header->HWResolution[1];

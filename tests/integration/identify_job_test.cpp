@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "decode/decode.h"
 #include "support/harness.h"
 
 using namespace dwtest;
@@ -28,12 +29,18 @@ struct Job {
   std::optional<std::string> uri;
   std::optional<std::string> printer = std::string("Office");
   int pages = 1;
+  std::string ppd = MakePpd(0x13);
 };
+
+// The generated PPD of one model, as installed.
+std::string ModelPpd(const std::string &driver) {
+  return ReadFile(std::string(DOTWEAVE_BUILD_DIR) + "/ppd/" + driver + ".ppd");
+}
 
 FilterResult RunJob(const Job &job) {
   TempDir dir;
   FilterRun run;
-  run.env["PPD"] = dir.Write("oem.ppd", MakePpd(0x13));
+  run.env["PPD"] = dir.Write("oem.ppd", job.ppd);
   run.env["DEVICE_URI"] = job.uri;
   run.env["PRINTER"] = job.printer;
   // umockdev preloads its library ahead of the sanitizer runtime.
@@ -147,6 +154,33 @@ TEST(IdentifyJob, UnidentifiedPageIsReportedOncePerPage) {
   EXPECT_EQ(CountOf(r.err, "WARNING: Unable to identify the printer model; page 2 was not printed.\n"), 1u);
   // An identified page is not reported.
   EXPECT_EQ(RunJob({"kv412a.umockdev", kPrinterUri}).err.find("WARNING: "), std::string::npos);
+}
+
+// A model's PPD names its model, so a printer that nothing else identifies
+// prints as that model whatever its queue is called and however it is
+// connected; whatever the device URI, queue name or USB lookup identify wins.
+TEST(IdentifyJob, ModelNamedByThePpdIsTheFallback) {
+  const std::string uri = "serial:/dev/ttyS0?baud=115200";
+  const FilterResult kv418 = RunJob({std::nullopt, uri, "labels", 1, ModelPpd("kv418-a")});
+  ExpectPagePrinted(kv418, 1000);
+  const dwdecode::DecodeResult thermal = dwdecode::DecodeOemThermal(kv418.out);
+  ASSERT_EQ(thermal.pages.size(), 1u);
+  EXPECT_EQ(thermal.pages[0].width, 384u);  // the KV418 A head, not the 832-dot default
+
+  ExpectPagePrinted(RunJob({std::nullopt, "socket://10.0.0.5:9100", "labels", 1, ModelPpd("lc586-a")}), 64);
+  ExpectPagePrinted(RunJob({"", std::nullopt, std::nullopt, 1, ModelPpd("kv412-a")}), 1000);
+
+  // Identified by its USB serial: the PPD's needle model does not override it.
+  ExpectPagePrinted(RunJob({"kv412a.umockdev", kPrinterUri, "labels", 1, ModelPpd("lc586-a")}), 1000);
+  if (kTextMatching)
+    ExpectPagePrinted(RunJob({std::nullopt, "serial:/dev/ttyUSB0", "KV412_A", 1, ModelPpd("lc586-a")}), 1000);
+}
+
+TEST(IdentifyJob, PpdNamingNoKnownModelStillReportsThePage) {
+  const FilterResult r =
+      RunJob({std::nullopt, "serial:/dev/ttyS0", "labels", 1, MakePpd(0x13) + "*dotweaveModel: \"KV999 Z\"\n"});
+  ExpectNothingPrinted(r);
+  EXPECT_EQ(CountOf(r.err, "WARNING: Unable to identify the printer model; page 1 was not printed.\n"), 1u) << r.err;
 }
 
 }  // namespace

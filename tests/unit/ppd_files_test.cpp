@@ -105,11 +105,15 @@ TEST(PpdFiles, OnePerModelAndOnePerLabelFamily) {
     ASSERT_TRUE(ppd) << f;
     ASSERT_EQ(ppd->num_filters, 1) << f;
     EXPECT_STREQ(ppd->filters[0], "application/vnd.cups-raster 0 dotweave") << f;
+    const ppd_attr_t *named = ppdFindAttr(ppd.get(), "dotweaveModel", nullptr);
     if (const OEMModel *m = ModelOf(ppd.get())) {
       EXPECT_EQ(ppd->model_number, 0x13) << f;
       models.insert(m->ModelName);
+      ASSERT_NE(named, nullptr) << f;  // the filter's fallback when nothing else identifies it
+      EXPECT_STREQ(named->value, m->ModelName) << f;
     } else {
       labelFamilies.insert(ppd->model_number);
+      EXPECT_EQ(named, nullptr) << f;
     }
   }
   EXPECT_EQ(models.size(), kModelCount);
