@@ -1,0 +1,46 @@
+#pragma once
+// dotweave-app: the printer application. Every catalogue printer is a PAPPL
+// driver; a job's raster pages go to a dotweave filter child as a CUPS raster
+// stream, and the child's output goes to the printer device.
+#include <pappl/pappl.h>
+
+#include <string>
+
+#include "catalogue/catalogue.h"
+
+namespace app {
+
+// Where things are, fixed when the server starts.
+struct Paths {
+  std::string filter;     // the dotweave filter binary
+  std::string ppdDir;     // the drivers' PPD files, written from the catalogue
+  std::string ghostscript = "gs";
+  std::string testPage;   // PNG printed by "print test page"
+};
+extern Paths gPaths;
+
+// The driver list handed to PAPPL (one per catalogue printer) and the callback
+// that fills a printer's driver data.
+int DriverCount();
+pappl_pr_driver_t *Drivers();
+bool DriverCallback(pappl_system_t *system, const char *driver_name, const char *device_uri,
+                    const char *device_id, pappl_pr_driver_data_t *data, ipp_t **attrs, void *cbdata);
+
+// The catalogue printer of a PAPPL printer.
+const catalogue::Printer *PrinterOf(pappl_printer_t *printer);
+
+// Raster job callbacks: the bridge to the filter child.
+bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);
+bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device, unsigned page);
+bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device, unsigned y,
+               const unsigned char *line);
+bool EndPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device, unsigned page);
+bool EndJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);
+
+// A document in the printer's own language, sent as it is.
+bool PrintFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);
+
+// PDF documents: rendered by Ghostscript, then printed like raster pages.
+bool PdfFilter(pappl_job_t *job, pappl_device_t *device, void *data);
+
+}  // namespace app

@@ -1,0 +1,282 @@
+// The drivers: one per catalogue printer, named as its PPD file. The driver
+// callback fills every field of PAPPL's driver record from the catalogue (a
+// record left partly filled has crashed PAPPL 1.3.1 while it prepared a job).
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app/settings.h"
+
+namespace app {
+namespace {
+
+using catalogue::IppMapping;
+using catalogue::Kind;
+
+struct DriverList {
+  std::vector<std::string> names, descriptions;
+  std::vector<pappl_pr_driver_t> drivers;
+};
+
+DriverList &List() {
+  static DriverList list = [] {
+    DriverList l;
+    for (const catalogue::Printer &p : catalogue::Printers()) {
+      l.names.push_back(p.driverName);
+      l.descriptions.push_back(p.manufacturer + " " + p.model + " (" + p.description + ")");
+    }
+    for (std::size_t i = 0; i < l.names.size(); ++i)
+      l.drivers.push_back({l.names[i].c_str(), l.descriptions[i].c_str(), nullptr, nullptr});
+    return l;
+  }();
+  return list;
+}
+
+// Hundredths of millimetres from points.
+int Hmm(int points) { return (points * 2540 + 36) / 72; }
+
+std::string Inches(int points) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.4g", points / 72.0);
+  return buf;
+}
+
+void Copy(char *dst, std::size_t size, const std::string &src) { std::snprintf(dst, size, "%s", src.c_str()); }
+
+// Strings PAPPL keeps pointers to live as long as the program.
+const char *Keep(const std::string &s) {
+  static std::vector<std::unique_ptr<std::string>> kept;
+  static std::mutex lock;
+  std::lock_guard<std::mutex> guard(lock);
+  for (const auto &k : kept)
+    if (*k == s) return k->c_str();
+  kept.push_back(std::make_unique<std::string>(s));
+  return kept.back()->c_str();
+}
+
+void FillMedia(const catalogue::Printer &p, pappl_pr_driver_data_t &d) {
+  d.num_media = 0;
+  for (const catalogue::MediaSize &s : p.sizes)
+    if (d.num_media < PAPPL_MAX_MEDIA) d.media[d.num_media++] = Keep(s.pwgName);
+  if (d.num_media + 2 <= PAPPL_MAX_MEDIA) {
+    d.media[d.num_media++] =
+        Keep("custom_min_" + Inches(catalogue::kMinCustomPoints) + "x" + Inches(catalogue::kMinCustomPoints) + "in");
+    d.media[d.num_media++] =
+        Keep("custom_max_" + Inches(p.maxWidth) + "x" + Inches(catalogue::kMaxCustomLengthPoints) + "in");
+  }
+  d.borderless = true;
+  d.left_right = 0;
+  d.bottom_top = 0;
+
+  const bool roll = p.kind != Kind::Needle;
+  d.num_source = 1;
+  d.source[0] = roll ? "main-roll" : "main";
+
+  // media-type: the OEM thermal paper types; labels for the label languages.
+  d.num_type = 0;
+  std::string defaultType = "labels";
+  if (const catalogue::Option *paper = p.FindMapped(IppMapping::MediaType)) {
+    for (const catalogue::Choice &c : paper->choices)
+      if (auto k = MediaTypeKeyword(c); k && d.num_type < PAPPL_MAX_TYPE) d.type[d.num_type++] = Keep(std::string(*k));
+    if (auto k = MediaTypeKeyword(*paper->FindChoice(paper->defaultChoice))) defaultType = std::string(*k);
+  } else if (p.kind == Kind::Needle) {
+    d.type[d.num_type++] = "continuous";
+    defaultType = "continuous";
+  } else {
+    d.type[d.num_type++] = "labels";
+    d.type[d.num_type++] = "continuous";
+  }
+
+  d.tracking_supported = static_cast<pappl_media_tracking_t>(0);
+  if (p.FindMapped(IppMapping::MediaTracking))
+    d.tracking_supported = static_cast<pappl_media_tracking_t>(PAPPL_MEDIA_TRACKING_CONTINUOUS |
+                                                               PAPPL_MEDIA_TRACKING_GAP | PAPPL_MEDIA_TRACKING_MARK |
+                                                               PAPPL_MEDIA_TRACKING_WEB);
+  d.left_offset_supported[0] = d.left_offset_supported[1] = 0;
+  d.top_offset_supported[0] = d.top_offset_supported[1] = 0;
+
+  const catalogue::MediaSize &def = p.sizes.front();
+  pappl_media_col_t media{};
+  Copy(media.size_name, sizeof media.size_name, def.pwgName);
+  media.size_width = Hmm(def.width);
+  media.size_length = Hmm(def.length);
+  Copy(media.source, sizeof media.source, d.source[0]);
+  Copy(media.type, sizeof media.type, defaultType);
+  media.tracking = static_cast<pappl_media_tracking_t>(0);
+  d.media_default = media;
+  d.media_ready[0] = media;
+}
+
+void FillDarknessAndSpeed(const catalogue::Printer &p, pappl_pr_driver_data_t &d) {
+  d.darkness_default = 0;
+  d.darkness_configured = 0;
+  d.darkness_supported = 0;
+  if (const catalogue::Option *o = p.FindMapped(IppMapping::Darkness)) {
+    d.darkness_supported = static_cast<int>(o->choices.size());
+    d.darkness_configured = DarknessPercent(*o, *o->FindChoice(o->defaultChoice));
+  }
+  d.speed_supported[0] = d.speed_supported[1] = 0;
+  d.speed_default = 0;
+  if (const catalogue::Option *o = p.FindMapped(IppMapping::Speed)) {
+    const bool levels = p.kind != Kind::Label;
+    int lo = 0, hi = 0;
+    for (const catalogue::Choice &c : o->choices) {
+      const int v = SpeedValue(c, levels);
+      if (v == 0) continue;
+      if (lo == 0 || v < lo) lo = v;
+      if (v > hi) hi = v;
+    }
+    d.speed_supported[0] = lo;
+    d.speed_supported[1] = hi;
+    d.speed_default = SpeedValue(*o->FindChoice(o->defaultChoice), levels);
+  }
+}
+
+void FillLabelModes(const catalogue::Printer &p, pappl_pr_driver_data_t &d) {
+  d.mode_supported = static_cast<pappl_label_mode_t>(0);
+  d.mode_configured = static_cast<pappl_label_mode_t>(0);
+  const catalogue::Option *o = p.FindMapped(IppMapping::LabelMode);
+  if (o == nullptr) return;
+  int modes = 0;
+  for (const catalogue::Choice &c : o->choices) {
+    const auto k = LabelModeKeyword(c);
+    if (!k) continue;
+    if (*k == "tear-off") modes |= PAPPL_LABEL_MODE_TEAR_OFF;
+    else if (*k == "peel-off") modes |= PAPPL_LABEL_MODE_PEEL_OFF;
+    else if (*k == "rewind") modes |= PAPPL_LABEL_MODE_REWIND;
+    else if (*k == "applicator") modes |= PAPPL_LABEL_MODE_APPLICATOR;
+    else if (*k == "cutter") modes |= PAPPL_LABEL_MODE_CUTTER;
+  }
+  d.mode_supported = static_cast<pappl_label_mode_t>(modes);
+  d.tear_offset_configured = 0;
+  d.tear_offset_supported[0] = d.tear_offset_supported[1] = 0;
+}
+
+// NAME-supported and NAME-default of every vendor option.
+void AddVendorAttributes(const catalogue::Printer &p, pappl_pr_driver_data_t &d, ipp_t *attrs) {
+  d.num_vendor = 0;
+  for (const catalogue::Option &o : p.options) {
+    if (o.mapping != IppMapping::Vendor || d.num_vendor >= PAPPL_MAX_VENDOR) continue;
+    d.vendor[d.num_vendor++] = Keep(o.ippName);
+    const std::string supported = o.ippName + "-supported", def = o.ippName + "-default";
+    const catalogue::Choice *dc = o.FindChoice(o.defaultChoice);
+    if (o.numeric()) {
+      std::vector<int> values;
+      for (const catalogue::Choice &c : o.choices) values.push_back(std::stoi(c.key));
+      bool contiguous = values.size() > 2;
+      for (std::size_t i = 1; i < values.size(); ++i) contiguous = contiguous && values[i] == values[i - 1] + 1;
+      if (contiguous)
+        ippAddRange(attrs, IPP_TAG_PRINTER, supported.c_str(), values.front(), values.back());
+      else
+        ippAddIntegers(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, supported.c_str(), static_cast<int>(values.size()),
+                       values.data());
+      ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, def.c_str(), std::stoi(dc->key));
+    } else {
+      std::vector<std::string> keywords;
+      std::vector<const char *> pointers;
+      for (const catalogue::Choice &c : o.choices) keywords.push_back(o.IppValue(c));
+      for (const std::string &k : keywords) pointers.push_back(k.c_str());
+      ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, supported.c_str(), static_cast<int>(pointers.size()),
+                    nullptr, pointers.data());
+      ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, def.c_str(), nullptr, o.IppValue(*dc).c_str());
+    }
+  }
+}
+
+void Identify(pappl_printer_t *printer, pappl_identify_actions_t, const char *message) {
+  papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s", message ? message : "");
+}
+
+// The test page (a frame, diagonals, bars and a gray ramp, written when the
+// server starts), printed through the same raster path as any PNG job.
+const char *TestPage(pappl_printer_t *, char *buffer, size_t bufsize) {
+  std::snprintf(buffer, bufsize, "%s", gPaths.testPage.c_str());
+  return buffer;
+}
+
+}  // namespace
+
+int DriverCount() { return static_cast<int>(List().drivers.size()); }
+pappl_pr_driver_t *Drivers() { return List().drivers.data(); }
+
+const catalogue::Printer *PrinterOf(pappl_printer_t *printer) {
+  const char *name = printer ? papplPrinterGetDriverName(printer) : nullptr;
+  return name ? catalogue::FindPrinter(name) : nullptr;
+}
+
+bool DriverCallback(pappl_system_t *system, const char *driver_name, const char *, const char *,
+                    pappl_pr_driver_data_t *d, ipp_t **attrs, void *) {
+  const catalogue::Printer *p = driver_name ? catalogue::FindPrinter(driver_name) : nullptr;
+  if (p == nullptr || d == nullptr || attrs == nullptr) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driver_name ? driver_name : "(null)");
+    return false;
+  }
+  const bool label = p->kind == Kind::Label;
+
+  d->extension = nullptr;
+  d->delete_cb = nullptr;
+  d->identify_cb = Identify;
+  d->printfile_cb = PrintFile;
+  d->rendjob_cb = EndJob;
+  d->rendpage_cb = EndPage;
+  d->rstartjob_cb = StartJob;
+  d->rstartpage_cb = StartPage;
+  d->rwriteline_cb = WriteLine;
+  d->status_cb = nullptr;
+  d->testpage_cb = TestPage;
+
+  d->format = p->nativeFormat.empty() ? nullptr : Keep(p->nativeFormat);
+  Copy(d->make_and_model, sizeof d->make_and_model, p->manufacturer + " " + p->model);
+  d->ppm = label ? 30 : 10;
+  d->ppm_color = 0;
+  d->kind = static_cast<pappl_kind_t>(p->kind == Kind::Needle ? PAPPL_KIND_DOCUMENT
+                                      : label                  ? PAPPL_KIND_LABEL
+                                                               : (PAPPL_KIND_LABEL | PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL));
+  d->has_supplies = false;
+  d->input_face_up = true;
+  d->output_face_up = true;
+  d->orient_default = IPP_ORIENT_PORTRAIT;
+
+  // The label languages take 1-bit black; the OEM engine takes 8-bit RGB and
+  // makes it black and white itself (threshold or ordered dither).
+  d->color_supported = static_cast<pappl_color_mode_t>(PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME |
+                                                       (label ? PAPPL_COLOR_MODE_BI_LEVEL : 0));
+  d->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+  d->raster_types = label ? PAPPL_PWG_RASTER_TYPE_BLACK_1 : PAPPL_PWG_RASTER_TYPE_SRGB_8;
+  d->force_raster_type = d->raster_types;
+  d->content_default = PAPPL_CONTENT_AUTO;
+  d->quality_default = IPP_QUALITY_NORMAL;
+  d->scaling_default = PAPPL_SCALING_AUTO;
+  d->duplex = PAPPL_DUPLEX_NONE;
+  d->sides_supported = PAPPL_SIDES_ONE_SIDED;
+  d->sides_default = PAPPL_SIDES_ONE_SIDED;
+  d->finishings = PAPPL_FINISHINGS_NONE;
+
+  d->num_resolution = 0;
+  for (int dpi : p->resolutions) {
+    if (d->num_resolution >= PAPPL_MAX_RESOLUTION) break;
+    d->x_resolution[d->num_resolution] = dpi;
+    d->y_resolution[d->num_resolution] = dpi;
+    ++d->num_resolution;
+  }
+  d->x_default = d->y_default = p->resolutions.front();
+
+  FillMedia(*p, *d);
+  d->num_bin = 0;
+  d->bin_default = 0;
+  FillLabelModes(*p, *d);
+  FillDarknessAndSpeed(*p, *d);
+  d->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  d->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+  d->num_features = 0;
+
+  *attrs = ippNew();
+  AddVendorAttributes(*p, *d, *attrs);
+  return true;
+}
+
+}  // namespace app

@@ -1,0 +1,449 @@
+// Printing a job: the job's raster pages become a CUPS raster stream on the
+// standard input of a dotweave filter child, which gets the driver's PPD, the
+// job's settings as filter options, PRINTER and DEVICE_URI, exactly as a CUPS
+// queue would run it; what the child writes goes to the printer device. The
+// filter keeps process-wide state and is not re-entrant, and PAPPL prints on
+// several printers at once: one child per job keeps the jobs apart, and a
+// filter that fails or crashes fails its job, never the server.
+#include <cups/ppd.h>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app.h"
+#include "app/settings.h"
+
+extern char **environ;
+
+namespace app {
+namespace {
+
+// One running filter child and the thread that copies its output to the device.
+struct FilterChild {
+  const catalogue::Printer *printer = nullptr;
+  pid_t pid = -1;
+  int toChild = -1;
+  cups_raster_t *raster = nullptr;
+  cups_page_header2_t headerTemplate{};  // the fields the PPD's options set
+  std::thread pump;
+  bool terminated = false;   // SIGTERM sent
+  bool pageFailed = false;   // a page could not be passed on
+  std::string failure;       // why, for the job's message
+  // Written by the pump thread, read after it has been joined.
+  std::string lastError;     // the child's last ERROR line
+  bool deviceFailed = false;
+};
+
+void CloseFd(int &fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+FilterChild *ChildOf(pappl_job_t *job) { return static_cast<FilterChild *>(papplJobGetData(job)); }
+
+void Terminate(FilterChild &child) {
+  if (child.pid > 0 && !child.terminated) {
+    kill(child.pid, SIGTERM);
+    child.terminated = true;
+  }
+}
+
+std::string TrimmedLine(std::string line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+// One status line of the filter: ERROR lines become the job's message when
+// it fails; at debug level every line goes to the log.
+void FilterStatusLine(pappl_job_t *job, FilterChild &child, const std::string &raw) {
+  const std::string line = TrimmedLine(raw);
+  if (line.empty()) return;
+  if (line.compare(0, 6, "ERROR:") == 0) {
+    std::size_t start = 6;
+    while (start < line.size() && line[start] == ' ') ++start;
+    child.lastError = line.substr(start);
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Filter: %s", line.c_str());
+  } else if (line.compare(0, 8, "WARNING:") == 0) {
+    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Filter: %s", line.c_str());
+  } else {
+    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Filter: %s", line.c_str());
+  }
+}
+
+// Copies the child's standard output to the device and reads its status
+// lines, until the child has closed both.
+void Pump(pappl_job_t *job, pappl_device_t *device, FilterChild *child, int outFd, int errFd) {
+  std::vector<unsigned char> buffer(65536);
+  std::string pending;
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  int open = 2;
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (pollfd &p : fds) {
+      if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      const ssize_t n = read(p.fd, buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        close(p.fd);
+        p.fd = -1;
+        --open;
+        continue;
+      }
+      if (p.fd == outFd) {
+        if (child->deviceFailed) continue;  // drain, so that the child can finish
+        if (papplDeviceWrite(device, buffer.data(), static_cast<size_t>(n)) < 0) {
+          child->deviceFailed = true;
+          papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to write to the printer: %s", strerror(errno));
+        }
+      } else {
+        pending.append(reinterpret_cast<const char *>(buffer.data()), static_cast<size_t>(n));
+        for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos; pending.erase(0, nl + 1))
+          FilterStatusLine(job, *child, pending.substr(0, nl));
+        if (pending.size() > 4096) FilterStatusLine(job, *child, pending), pending.clear();
+      }
+    }
+  }
+  if (!pending.empty()) FilterStatusLine(job, *child, pending);
+  if (!child->deviceFailed) papplDeviceFlush(device);
+}
+
+std::vector<std::string> ChildEnvironment(pappl_printer_t *printer, const catalogue::Printer &entry) {
+  std::vector<std::string> env;
+  for (char **e = environ; *e; ++e) {
+    const std::string_view v(*e);
+    if (v.rfind("PPD=", 0) == 0 || v.rfind("PRINTER=", 0) == 0 || v.rfind("DEVICE_URI=", 0) == 0) continue;
+    env.emplace_back(v);
+  }
+  env.push_back("PPD=" + gPaths.ppdDir + "/" + entry.fileName());
+  env.push_back(std::string("PRINTER=") + papplPrinterGetName(printer));
+  const char *uri = papplPrinterGetDeviceURI(printer);
+  env.push_back(std::string("DEVICE_URI=") + (uri ? uri : ""));
+  return env;
+}
+
+std::vector<char *> Pointers(std::vector<std::string> &strings) {
+  std::vector<char *> out;
+  for (std::string &s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+// Starts the filter with its standard streams on three pipes.
+bool SpawnFilter(pappl_job_t *job, FilterChild &child, const std::string &optionArgument, int &outFd,
+                 int &errFd) {
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) != 0) return false;
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    close(in[0]), close(in[1]);
+    return false;
+  }
+  if (pipe2(err, O_CLOEXEC) != 0) {
+    close(in[0]), close(in[1]), close(out[0]), close(out[1]);
+    return false;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  // PAPPL's threads block some signals; the filter must see SIGTERM and SIGPIPE.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGTERM);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  pappl_printer_t *printer = papplJobGetPrinter(job);
+  std::vector<std::string> args = {gPaths.filter, std::to_string(papplJobGetID(job)),
+                                   papplJobGetUsername(job) ? papplJobGetUsername(job) : "guest",
+                                   papplJobGetName(job) ? papplJobGetName(job) : "", "1", optionArgument};
+  std::vector<std::string> env = ChildEnvironment(printer, *child.printer);
+  std::vector<char *> argv = Pointers(args), envp = Pointers(env);
+  const int status = posix_spawn(&child.pid, gPaths.filter.c_str(), &actions, &attr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  close(in[0]), close(out[1]), close(err[1]);
+  if (status != 0) {
+    close(in[1]), close(out[0]), close(err[0]);
+    child.pid = -1;
+    errno = status;
+    return false;
+  }
+  child.toChild = in[1];
+  outFd = out[0];
+  errFd = err[0];
+  return true;
+}
+
+// The raster header fields that the PPD's marked options set (darkness in
+// cupsCompression, MediaType, CutMedia, cupsRowStep, ...), as CUPS computes
+// them for a queue with this PPD.
+bool HeaderTemplate(const catalogue::Printer &entry, const std::string &optionArgument,
+                    cups_page_header2_t &header) {
+  const std::string path = gPaths.ppdDir + "/" + entry.fileName();
+  ppd_file_t *ppd = ppdOpenFile(path.c_str());
+  if (ppd == nullptr) return false;
+  ppdMarkDefaults(ppd);
+  cups_option_t *options = nullptr;
+  const int count = cupsParseOptions(optionArgument.c_str(), 0, &options);
+  cupsMarkOptions(ppd, count, options);
+  std::memset(&header, 0, sizeof header);
+  const bool ok = cupsRasterInterpretPPD(&header, ppd, 0, nullptr, nullptr) == 0;
+  cupsFreeOptions(count, options);
+  ppdClose(ppd);
+  return ok;
+}
+
+const char *TrackingKeywordOf(pappl_media_tracking_t tracking) {
+  switch (tracking) {
+    case PAPPL_MEDIA_TRACKING_CONTINUOUS: return "continuous";
+    case PAPPL_MEDIA_TRACKING_GAP: return "gap";
+    case PAPPL_MEDIA_TRACKING_MARK: return "mark";
+    case PAPPL_MEDIA_TRACKING_WEB: return "web";
+  }
+  return "";
+}
+
+const char *LabelModeKeywordOf(pappl_label_mode_t mode) {
+  switch (mode) {
+    case PAPPL_LABEL_MODE_APPLICATOR: return "applicator";
+    case PAPPL_LABEL_MODE_CUTTER: return "cutter";
+    case PAPPL_LABEL_MODE_PEEL_OFF: return "peel-off";
+    case PAPPL_LABEL_MODE_REWIND: return "rewind";
+    case PAPPL_LABEL_MODE_TEAR_OFF: return "tear-off";
+    default: return "";
+  }
+}
+
+// An attribute's value as the text the settings table compares.
+std::string AttributeText(ipp_attribute_t *attr) {
+  char buffer[256];
+  ippAttributeString(attr, buffer, sizeof buffer);
+  return buffer;
+}
+
+IppSettings SettingsOf(pappl_job_t *job, const pappl_pr_options_t &options, const catalogue::Printer &entry) {
+  pappl_printer_t *printer = papplJobGetPrinter(job);
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  IppSettings s;
+  s.darknessConfigured = options.darkness_configured;
+  s.printDarkness = options.print_darkness;
+  s.printSpeed = options.print_speed;
+  s.photo = options.print_content_optimize == PAPPL_CONTENT_PHOTO;
+  if (entry.FindMapped(catalogue::IppMapping::MediaType)) s.mediaType = options.media.type;
+  s.mediaTracking = TrackingKeywordOf(options.media.tracking);
+  s.labelMode = LabelModeKeywordOf(data.mode_configured);
+  for (int i = 0; i < options.num_vendor; ++i)
+    s.vendor.emplace_back(options.vendor[i].name, options.vendor[i].value);
+  // The printer's defaults for what the job does not say.
+  ipp_t *attrs = papplPrinterGetDriverAttributes(printer);
+  for (const catalogue::Option &o : entry.options) {
+    if (o.mapping != catalogue::IppMapping::Vendor) continue;
+    bool given = false;
+    for (const OptionValue &v : s.vendor) given = given || v.first == o.ippName;
+    if (given) continue;
+    if (ipp_attribute_t *job_attr = papplJobGetAttribute(job, o.ippName.c_str()))
+      s.vendor.emplace_back(o.ippName, AttributeText(job_attr));
+    else if (ipp_attribute_t *def = ippFindAttribute(attrs, (o.ippName + "-default").c_str(), IPP_TAG_ZERO))
+      s.vendor.emplace_back(o.ippName, AttributeText(def));
+  }
+  ippDelete(attrs);
+  return s;
+}
+
+void FailJob(pappl_job_t *job, FilterChild &child, const std::string &why) {
+  if (child.failure.empty()) child.failure = why;
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+}
+
+// Waits for the child and turns how it ended into the job's result.
+bool FinishChild(pappl_job_t *job, FilterChild &child) {
+  if (child.raster) cupsRasterClose(child.raster), child.raster = nullptr;
+  CloseFd(child.toChild);
+  if (child.pump.joinable()) child.pump.join();
+  int status = 0;
+  if (child.pid > 0) {
+    while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  child.pid = -1;
+  if (papplJobIsCanceled(job)) return true;
+  std::string why = child.failure;
+  if (why.empty() && child.deviceFailed) why = "Unable to send the job to the printer.";
+  if (why.empty() && WIFSIGNALED(status))
+    why = "The dotweave filter crashed (signal " + std::to_string(WTERMSIG(status)) + ").";
+  if (why.empty() && WIFEXITED(status) && WEXITSTATUS(status) != 0)
+    why = child.lastError.empty() ? "The dotweave filter failed with status " + std::to_string(WEXITSTATUS(status)) + "."
+                                  : child.lastError;
+  if (why.empty()) return true;
+  if (!child.lastError.empty() && why.find(child.lastError) == std::string::npos && !child.deviceFailed)
+    why += " " + child.lastError;
+  papplJobSetMessage(job, "%s", why.c_str());
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+  return false;
+}
+
+unsigned ExpectedBitsPerPixel(const catalogue::Printer &entry) {
+  return entry.kind == catalogue::Kind::Label ? 1 : 24;
+}
+
+}  // namespace
+
+bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
+  const catalogue::Printer *entry = PrinterOf(papplJobGetPrinter(job));
+  if (entry == nullptr) {
+    papplJobSetMessage(job, "The printer's driver is unknown.");
+    return false;
+  }
+  const FilterSettings settings = MapSettings(*entry, SettingsOf(job, *options, *entry));
+  if (!settings.error.empty()) {
+    papplJobSetMessage(job, "%s.", settings.error.c_str());
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s.", settings.error.c_str());
+    return false;
+  }
+  auto child = std::make_unique<FilterChild>();
+  child->printer = entry;
+  const std::string argument = FilterOptionArgument(settings.options);
+  if (!HeaderTemplate(*entry, argument, child->headerTemplate)) {
+    papplJobSetMessage(job, "Unable to read the driver's PPD file %s/%s.", gPaths.ppdDir.c_str(),
+                       entry->fileName().c_str());
+    return false;
+  }
+  int outFd = -1, errFd = -1;
+  if (!SpawnFilter(job, *child, argument, outFd, errFd)) {
+    papplJobSetMessage(job, "Unable to start the dotweave filter %s: %s", gPaths.filter.c_str(), strerror(errno));
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to start the dotweave filter %s: %s", gPaths.filter.c_str(),
+                strerror(errno));
+    return false;
+  }
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Filter options: %s", argument.c_str());
+  child->pump = std::thread(Pump, job, device, child.get(), outFd, errFd);
+  child->raster = cupsRasterOpen(child->toChild, CUPS_RASTER_WRITE);
+  FilterChild *raw = child.release();
+  papplJobSetData(job, raw);
+  if (raw->raster == nullptr) {
+    FailJob(job, *raw, "Unable to write the raster stream to the filter.");
+    EndJob(job, options, device);
+    return false;
+  }
+  return true;
+}
+
+bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
+  FilterChild *child = ChildOf(job);
+  if (child == nullptr) return false;
+  const cups_page_header2_t &page = options->header;
+  if (page.cupsBitsPerPixel != ExpectedBitsPerPixel(*child->printer)) {
+    FailJob(job, *child, "The page's raster type (" + std::to_string(page.cupsBitsPerPixel) +
+                             " bits per pixel) is not one this printer prints.");
+    child->pageFailed = true;
+    Terminate(*child);
+    return false;
+  }
+  cups_page_header2_t header = child->headerTemplate;
+  header.cupsWidth = page.cupsWidth;
+  header.cupsHeight = page.cupsHeight;
+  header.cupsBitsPerColor = page.cupsBitsPerColor;
+  header.cupsBitsPerPixel = page.cupsBitsPerPixel;
+  header.cupsBytesPerLine = page.cupsBytesPerLine;
+  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  header.HWResolution[0] = page.HWResolution[0];
+  header.HWResolution[1] = page.HWResolution[1];
+  header.PageSize[0] = page.PageSize[0];
+  header.PageSize[1] = page.PageSize[1];
+  std::memcpy(header.ImagingBoundingBox, page.ImagingBoundingBox, sizeof header.ImagingBoundingBox);
+  std::memcpy(header.cupsPageSize, page.cupsPageSize, sizeof header.cupsPageSize);
+  header.NumCopies = 1;
+  if (!cupsRasterWriteHeader2(child->raster, &header)) {
+    FailJob(job, *child, "The filter stopped reading the job.");
+    child->pageFailed = true;
+    return false;
+  }
+  return true;
+}
+
+bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned,
+               const unsigned char *line) {
+  FilterChild *child = ChildOf(job);
+  if (child == nullptr || child->pageFailed) return false;
+  if (papplJobIsCanceled(job)) {
+    Terminate(*child);
+    return false;
+  }
+  const unsigned bytes = options->header.cupsBytesPerLine;
+  if (cupsRasterWritePixels(child->raster, const_cast<unsigned char *>(line), bytes) != bytes) {
+    FailJob(job, *child, "The filter stopped reading the job.");
+    child->pageFailed = true;
+    return false;
+  }
+  return true;
+}
+
+bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned) {
+  FilterChild *child = ChildOf(job);
+  if (child && papplJobIsCanceled(job)) Terminate(*child);
+  return child != nullptr && !child->pageFailed;
+}
+
+bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
+  FilterChild *child = ChildOf(job);
+  if (child == nullptr) return false;
+  if (papplJobIsCanceled(job)) Terminate(*child);
+  const bool ok = FinishChild(job, *child);
+  papplJobSetData(job, nullptr);
+  delete child;
+  return ok;
+}
+
+bool PrintFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
+  const char *filename = papplJobGetFilename(job);
+  const int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
+  if (fd < 0) {
+    papplJobSetMessage(job, "Unable to open the document: %s", strerror(errno));
+    return false;
+  }
+  std::vector<unsigned char> buffer(65536);
+  bool ok = true;
+  for (;;) {
+    if (papplJobIsCanceled(job)) break;
+    const ssize_t n = read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      papplJobSetMessage(job, "Unable to read the document: %s", strerror(errno));
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    if (papplDeviceWrite(device, buffer.data(), static_cast<size_t>(n)) < 0) {
+      papplJobSetMessage(job, "Unable to send the job to the printer.");
+      ok = false;
+      break;
+    }
+  }
+  close(fd);
+  if (ok) papplDeviceFlush(device);
+  return ok;
+}
+
+}  // namespace app

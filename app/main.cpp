@@ -1,0 +1,185 @@
+// dotweave-app: papplMainloop with the usual sub-commands (server, add,
+// delete, modify, devices, drivers, printers, submit, jobs, cancel, status,
+// shutdown) and the web interface. The system callback keeps a server's state
+// file, spool, log and the drivers' PPD files in one state directory:
+//
+//   dotweave-app server -o server-port=8631 -o listen-hostname=localhost
+//                       -o state-directory=DIR [-o log-level=debug]
+#include <png.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+
+#ifndef DOTWEAVE_FILTER_PATH
+#define DOTWEAVE_FILTER_PATH "/usr/lib/cups/filter/dotweave"
+#endif
+#ifndef DOTWEAVE_APP_VERSION
+#define DOTWEAVE_APP_VERSION "0.1.0"
+#endif
+
+namespace app {
+
+Paths gPaths;
+
+namespace {
+
+struct ServerConfig {
+  std::string stateDir;
+  std::string stateFile;
+};
+ServerConfig gConfig;
+
+bool MakeDirectory(const std::string &path) {
+  std::string partial;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || (path[i] == '/' && i > 0)) {
+      partial = path.substr(0, i);
+      if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+  }
+  return true;
+}
+
+std::string DefaultStateDirectory() {
+  if (getuid() == 0) return "/var/lib/dotweave-app";
+  if (const char *state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/dotweave-app";
+  if (const char *home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/state/dotweave-app";
+  return "/tmp/dotweave-app-" + std::to_string(getuid());
+}
+
+bool WritePpds(const std::string &dir) {
+  if (!MakeDirectory(dir)) return false;
+  for (const catalogue::Printer &p : catalogue::Printers()) {
+    std::ofstream f(dir + "/" + p.fileName(), std::ios::binary | std::ios::trunc);
+    f << catalogue::PpdText(p);
+    if (!f.flush()) return false;
+  }
+  return true;
+}
+
+// The test page: a frame, both diagonals, bars of 1 to 8 dots and a gray ramp,
+// 4 x 6 inches at 203 dpi; PAPPL scales it to the printer's media.
+bool WriteTestPage(const std::string &path) {
+  constexpr int kWidth = 812, kHeight = 1218;
+  std::vector<unsigned char> pixels(static_cast<std::size_t>(kWidth) * kHeight, 255);
+  auto set = [&](int x, int y, unsigned char v) {
+    if (x >= 0 && y >= 0 && x < kWidth && y < kHeight)
+      pixels[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)] = v;
+  };
+  for (int t = 0; t < 8; ++t)
+    for (int x = 0; x < kWidth; ++x) set(x, t, 0), set(x, kHeight - 1 - t, 0);
+  for (int t = 0; t < 8; ++t)
+    for (int y = 0; y < kHeight; ++y) set(t, y, 0), set(kWidth - 1 - t, y, 0);
+  for (int y = 0; y < kHeight; ++y) {
+    const int x = y * (kWidth - 1) / (kHeight - 1);
+    for (int w = -2; w <= 2; ++w) set(x + w, y, 0), set(kWidth - 1 - x + w, y, 0);
+  }
+  for (int bar = 0, x = 60; bar < 8; ++bar, x += 2 * (bar + 1) + 12)
+    for (int y = 100; y < 300; ++y)
+      for (int w = 0; w <= bar; ++w) set(x + w, y, 0);
+  for (int y = kHeight - 300; y < kHeight - 100; ++y)
+    for (int x = 60; x < kWidth - 60; ++x) set(x, y, static_cast<unsigned char>(255 * (x - 60) / (kWidth - 121)));
+
+  FILE *f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (png == nullptr || info == nullptr || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+    return false;
+  }
+  png_init_io(png, f);
+  png_set_IHDR(png, info, kWidth, kHeight, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_set_pHYs(png, info, 7992, 7992, PNG_RESOLUTION_METER);  // 203 dpi
+  png_write_info(png, info);
+  for (int y = 0; y < kHeight; ++y) png_write_row(png, &pixels[static_cast<std::size_t>(y) * kWidth]);
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return std::fclose(f) == 0;
+}
+
+pappl_loglevel_t LogLevel(const char *name) {
+  if (name == nullptr) return PAPPL_LOGLEVEL_INFO;
+  if (!std::strcmp(name, "debug")) return PAPPL_LOGLEVEL_DEBUG;
+  if (!std::strcmp(name, "warn")) return PAPPL_LOGLEVEL_WARN;
+  if (!std::strcmp(name, "error")) return PAPPL_LOGLEVEL_ERROR;
+  if (!std::strcmp(name, "fatal")) return PAPPL_LOGLEVEL_FATAL;
+  return PAPPL_LOGLEVEL_INFO;
+}
+
+bool SaveState(pappl_system_t *system, void *) { return papplSystemSaveState(system, gConfig.stateFile.c_str()); }
+
+pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) {
+  const char *stateDir = cupsGetOption("state-directory", num_options, options);
+  gConfig.stateDir = stateDir && *stateDir ? stateDir : DefaultStateDirectory();
+  gConfig.stateFile = gConfig.stateDir + "/dotweave-app.state";
+  const std::string spool = gConfig.stateDir + "/spool";
+  const char *logOption = cupsGetOption("log-file", num_options, options);
+  const std::string logFile = logOption ? logOption : gConfig.stateDir + "/dotweave-app.log";
+  if (!MakeDirectory(gConfig.stateDir) || !MakeDirectory(spool)) {
+    std::fprintf(stderr, "dotweave-app: cannot create the state directory %s: %s\n", gConfig.stateDir.c_str(),
+                 std::strerror(errno));
+    return nullptr;
+  }
+  gPaths.ppdDir = gConfig.stateDir + "/ppd";
+  if (!WritePpds(gPaths.ppdDir)) {
+    std::fprintf(stderr, "dotweave-app: cannot write the PPD files to %s: %s\n", gPaths.ppdDir.c_str(),
+                 std::strerror(errno));
+    return nullptr;
+  }
+  gPaths.testPage = gConfig.stateDir + "/testpage.png";
+  if (!WriteTestPage(gPaths.testPage)) std::fprintf(stderr, "dotweave-app: cannot write %s\n", gPaths.testPage.c_str());
+  const char *filter = std::getenv("DOTWEAVE_FILTER");
+  gPaths.filter = filter && *filter ? filter : DOTWEAVE_FILTER_PATH;
+  if (const char *gs = std::getenv("DOTWEAVE_GHOSTSCRIPT"); gs && *gs) gPaths.ghostscript = gs;
+  if (access(gPaths.filter.c_str(), X_OK) != 0)
+    std::fprintf(stderr, "dotweave-app: warning: the dotweave filter %s cannot be run: %s\n", gPaths.filter.c_str(),
+                 std::strerror(errno));
+
+  const char *portText = cupsGetOption("server-port", num_options, options);
+  const int port = portText ? std::atoi(portText) : 0;
+  const char *hostname = cupsGetOption("listen-hostname", num_options, options);
+  const pappl_loglevel_t level = LogLevel(cupsGetOption("log-level", num_options, options));
+
+  pappl_system_t *system = papplSystemCreate(
+      static_cast<pappl_soptions_t>(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+                                    PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY),
+      "dotweave", port, "_print,_universal", spool.c_str(), logFile.c_str(), level, nullptr, false);
+  if (system == nullptr) return nullptr;
+  papplSystemAddListeners(system, hostname);
+  if (hostname) papplSystemSetHostName(system, hostname);
+  papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), nullptr, nullptr, DriverCallback, nullptr);
+  papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
+  papplSystemSetFooterHTML(system, "dotweave " DOTWEAVE_APP_VERSION
+                                   ": label, receipt and dot-matrix printers");
+  pappl_version_t version{};
+  std::snprintf(version.name, sizeof version.name, "dotweave-app");
+  std::snprintf(version.sversion, sizeof version.sversion, DOTWEAVE_APP_VERSION);
+  version.version[0] = 0;
+  version.version[1] = 1;
+  papplSystemSetVersions(system, 1, &version);
+  papplSystemLoadState(system, gConfig.stateFile.c_str());
+  papplSystemSetSaveCallback(system, SaveState, nullptr);
+  return system;
+}
+
+}  // namespace
+}  // namespace app
+
+int main(int argc, char *argv[]) {
+  signal(SIGPIPE, SIG_IGN);  // a filter child that dies must not take the server with it
+  return papplMainloop(argc, argv, DOTWEAVE_APP_VERSION, nullptr, app::DriverCount(), app::Drivers(), nullptr,
+                       app::DriverCallback, nullptr, nullptr, app::SystemCallback, nullptr, nullptr);
+}
