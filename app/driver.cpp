@@ -220,7 +220,9 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   d->extension = nullptr;
   d->delete_cb = nullptr;
   d->identify_cb = Identify;
-  d->printfile_cb = PrintFile;
+  // Only the label languages have a language of their own to pass through;
+  // PAPPL refuses a raw-printing driver without a format.
+  d->printfile_cb = p->nativeFormat.empty() ? nullptr : PrintFile;
   d->rendjob_cb = EndJob;
   d->rendpage_cb = EndPage;
   d->rstartjob_cb = StartJob;
@@ -244,7 +246,7 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   // The label languages take 1-bit black; the OEM engine takes 8-bit RGB and
   // makes it black and white itself (threshold or ordered dither).
   d->color_supported = static_cast<pappl_color_mode_t>(PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME |
-                                                       (label ? PAPPL_COLOR_MODE_BI_LEVEL : 0));
+                                                       (label ? PAPPL_COLOR_MODE_BI_LEVEL : PAPPL_COLOR_MODE_AUTO));
   d->color_default = PAPPL_COLOR_MODE_MONOCHROME;
   d->raster_types = label ? PAPPL_PWG_RASTER_TYPE_BLACK_1 : PAPPL_PWG_RASTER_TYPE_SRGB_8;
   d->force_raster_type = d->raster_types;

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -41,6 +42,8 @@ struct FilterChild {
   bool terminated = false;   // SIGTERM sent
   bool pageFailed = false;   // a page could not be passed on
   std::string failure;       // why, for the job's message
+  int lineFormat = 0;        // LineFormat of the current page
+  std::vector<unsigned char> line;  // a converted line
   // Written by the pump thread, read after it has been joined.
   std::string lastError;     // the child's last ERROR line
   bool deviceFailed = false;
@@ -304,8 +307,24 @@ bool FinishChild(pappl_job_t *job, FilterChild &child) {
   return false;
 }
 
-unsigned ExpectedBitsPerPixel(const catalogue::Printer &entry) {
-  return entry.kind == catalogue::Kind::Label ? 1 : 24;
+// How PAPPL's lines become the lines of the PPD's raster format: 1-bit black
+// for the label languages, 8-bit RGB for the OEM engine. PAPPL hands
+// monochrome pages to an RGB driver as 8-bit gray or black; those become RGB
+// with three equal components, as a CUPS queue renders a gray page.
+enum class LineFormat { Unsupported, Copy, GrayToRgb, BlackToRgb };
+
+LineFormat LineFormatOf(const catalogue::Printer &entry, const cups_page_header2_t &page) {
+  const unsigned space = static_cast<unsigned>(page.cupsColorSpace);
+  const bool black = space == CUPS_CSPACE_K;
+  const bool gray = space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW;
+  const bool rgb = space == CUPS_CSPACE_RGB || space == CUPS_CSPACE_SRGB;
+  if (entry.kind == catalogue::Kind::Label)
+    return page.cupsBitsPerPixel == 1 && black ? LineFormat::Copy : LineFormat::Unsupported;
+  if (page.cupsBitsPerColor != 8) return LineFormat::Unsupported;
+  if (page.cupsBitsPerPixel == 24 && rgb) return LineFormat::Copy;
+  if (page.cupsBitsPerPixel == 8 && gray) return LineFormat::GrayToRgb;
+  if (page.cupsBitsPerPixel == 8 && black) return LineFormat::BlackToRgb;
+  return LineFormat::Unsupported;
 }
 
 }  // namespace
@@ -354,19 +373,29 @@ bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
   FilterChild *child = ChildOf(job);
   if (child == nullptr) return false;
   const cups_page_header2_t &page = options->header;
-  if (page.cupsBitsPerPixel != ExpectedBitsPerPixel(*child->printer)) {
-    FailJob(job, *child, "The page's raster type (" + std::to_string(page.cupsBitsPerPixel) +
-                             " bits per pixel) is not one this printer prints.");
+  const LineFormat format = LineFormatOf(*child->printer, page);
+  if (format == LineFormat::Unsupported) {
+    FailJob(job, *child, "The page's raster format (" + std::to_string(page.cupsBitsPerPixel) +
+                             " bits per pixel, color space " + std::to_string(page.cupsColorSpace) +
+                             ") is not one this printer prints.");
     child->pageFailed = true;
     Terminate(*child);
     return false;
   }
+  child->lineFormat = static_cast<int>(format);
   cups_page_header2_t header = child->headerTemplate;
   header.cupsWidth = page.cupsWidth;
   header.cupsHeight = page.cupsHeight;
-  header.cupsBitsPerColor = page.cupsBitsPerColor;
-  header.cupsBitsPerPixel = page.cupsBitsPerPixel;
-  header.cupsBytesPerLine = page.cupsBytesPerLine;
+  if (format == LineFormat::Copy) {
+    header.cupsBitsPerColor = page.cupsBitsPerColor;
+    header.cupsBitsPerPixel = page.cupsBitsPerPixel;
+    header.cupsBytesPerLine = page.cupsBytesPerLine;
+  } else {
+    header.cupsBitsPerColor = 8;
+    header.cupsBitsPerPixel = 24;
+    header.cupsBytesPerLine = page.cupsWidth * 3;
+    child->line.resize(header.cupsBytesPerLine);
+  }
   header.cupsColorOrder = CUPS_ORDER_CHUNKED;
   header.HWResolution[0] = page.HWResolution[0];
   header.HWResolution[1] = page.HWResolution[1];
@@ -391,7 +420,18 @@ bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
     Terminate(*child);
     return false;
   }
-  const unsigned bytes = options->header.cupsBytesPerLine;
+  unsigned bytes = options->header.cupsBytesPerLine;
+  const auto format = static_cast<LineFormat>(child->lineFormat);
+  if (format != LineFormat::Copy) {
+    const unsigned width = std::min<unsigned>(options->header.cupsWidth, bytes);
+    const unsigned char invert = format == LineFormat::BlackToRgb ? 0xFF : 0x00;
+    for (unsigned x = 0; x < width; ++x) {
+      const unsigned char v = static_cast<unsigned char>(line[x] ^ invert);
+      child->line[3 * x] = child->line[3 * x + 1] = child->line[3 * x + 2] = v;
+    }
+    line = child->line.data();
+    bytes = static_cast<unsigned>(child->line.size());
+  }
   if (cupsRasterWritePixels(child->raster, const_cast<unsigned char *>(line), bytes) != bytes) {
     FailJob(job, *child, "The filter stopped reading the job.");
     child->pageFailed = true;
