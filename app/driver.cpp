@@ -258,8 +258,15 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   d->sides_default = PAPPL_SIDES_ONE_SIDED;
   d->finishings = PAPPL_FINISHINGS_NONE;
 
+  // PAPPL prints a job of normal print-quality at the middle resolution of the
+  // list (draft at the first, high at the last), whatever the default says:
+  // the driver's default resolution goes in the middle, so that a label is
+  // not rasterised for a head it does not have unless the job asks for it.
+  std::vector<int> resolutions(p->resolutions.begin() + 1, p->resolutions.end());
+  resolutions.insert(resolutions.begin() + static_cast<std::ptrdiff_t>(p->resolutions.size() / 2),
+                     p->resolutions.front());
   d->num_resolution = 0;
-  for (int dpi : p->resolutions) {
+  for (int dpi : resolutions) {
     if (d->num_resolution >= PAPPL_MAX_RESOLUTION) break;
     d->x_resolution[d->num_resolution] = dpi;
     d->y_resolution[d->num_resolution] = dpi;
