@@ -245,9 +245,11 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
 
   // The label languages take 1-bit black; the OEM engine takes 8-bit RGB and
   // makes it black and white itself (threshold or ordered dither).
+  // PAPPL passes color pages (sRGB PWG raster, color images) to the OEM
+  // engine only in color mode; it prints them in black and white either way.
   d->color_supported = static_cast<pappl_color_mode_t>(PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME |
-                                                       (label ? PAPPL_COLOR_MODE_BI_LEVEL : PAPPL_COLOR_MODE_AUTO));
-  d->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+                                                       (label ? PAPPL_COLOR_MODE_BI_LEVEL : PAPPL_COLOR_MODE_COLOR));
+  d->color_default = label ? PAPPL_COLOR_MODE_MONOCHROME : PAPPL_COLOR_MODE_AUTO;
   d->raster_types = label ? PAPPL_PWG_RASTER_TYPE_BLACK_1 : PAPPL_PWG_RASTER_TYPE_SRGB_8;
   d->force_raster_type = d->raster_types;
   d->content_default = PAPPL_CONTENT_AUTO;

@@ -1,0 +1,222 @@
+// Whole jobs through a private dotweave-app server: what reaches the
+// printer's device is decoded and compared with the submitted page, and for
+// raster input with what the dotweave filter writes for the same page and
+// settings in a CUPS queue.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/app_server.h"
+#include "decode/decode.h"
+
+using namespace dwtest;
+
+namespace {
+
+// A 4 x 6 inch label at `dpi`: a frame, bars and a block, 1 = black.
+std::vector<std::uint8_t> LabelDots(unsigned w, unsigned h) {
+  std::vector<std::uint8_t> dots(std::size_t{w} * h, 0);
+  for (unsigned y = 0; y < h; ++y)
+    for (unsigned x = 0; x < w; ++x) {
+      const bool frame = x < 6 || y < 6 || x >= w - 6 || y >= h - 6;
+      const bool bars = y > h / 4 && y < h / 2 && (x / 5) % 3 == 0;
+      const bool block = y > 2 * h / 3 && y < 3 * h / 4 && x > w / 3 && x < 2 * w / 3;
+      dots[std::size_t{y} * w + x] = frame || bars || block;
+    }
+  return dots;
+}
+
+RasterPage OneBitPage(unsigned w, unsigned h, unsigned dpi, const std::vector<std::uint8_t> &dots) {
+  RasterPage p{MakeHeader(w, h, 1, dpi), {}};
+  p.header.cupsBytesPerLine = (w + 7) / 8;
+  p.data.assign(std::size_t{p.header.cupsBytesPerLine} * h, 0);
+  for (unsigned y = 0; y < h; ++y)
+    for (unsigned x = 0; x < w; ++x)
+      if (dots[std::size_t{y} * w + x]) p.data[std::size_t{y} * p.header.cupsBytesPerLine + x / 8] |= 0x80 >> (x % 8);
+  return p;
+}
+
+RasterPage RgbPage(unsigned w, unsigned h, unsigned dpi, const std::vector<std::uint8_t> &dots) {
+  RasterPage p{MakeHeader(w, h, 24, dpi), {}};
+  p.header.cupsBytesPerLine = w * 3;
+  p.data.assign(std::size_t{w} * 3 * h, 0xFF);
+  for (std::size_t i = 0; i < dots.size(); ++i)
+    if (dots[i]) p.data[3 * i] = p.data[3 * i + 1] = p.data[3 * i + 2] = 0;
+  return p;
+}
+
+Bytes GrayPixels(const std::vector<std::uint8_t> &dots) {
+  Bytes g(dots.size());
+  for (std::size_t i = 0; i < dots.size(); ++i) g[i] = dots[i] ? 0 : 255;
+  return g;
+}
+
+// The filter run as a CUPS queue with the driver's PPD runs it.
+FilterResult FilterAsCupsWould(const std::string &driver, const RasterPage &page, const std::string &options,
+                               const std::string &printer, const std::string &uri) {
+  FilterRun run;
+  run.env["PPD"] = PpdPath(driver);
+  run.env["PRINTER"] = printer;
+  run.env["DEVICE_URI"] = uri;
+  run.args = {"1", "tester", "job", "1", options};
+  run.input = WriteRaster({page});
+  return RunFilter(run);
+}
+
+// The decoded page holds the image at `xOffset` (a thermal head centres an
+// image narrower than itself).
+void ExpectDots(const dwdecode::DecodedPage &page, unsigned w, unsigned h, const std::vector<std::uint8_t> &dots,
+                unsigned xOffset = 0) {
+  ASSERT_GE(page.width, w + xOffset);
+  ASSERT_GE(page.height, h);
+  std::size_t differ = 0;
+  for (unsigned y = 0; y < h; ++y)
+    for (unsigned x = 0; x < w; ++x) differ += page.Dot(x + xOffset, y) != (dots[std::size_t{y} * w + x] != 0);
+  EXPECT_EQ(differ, 0u);
+}
+
+class AppJobs : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new AppServer();
+    ASSERT_TRUE(server_->running()) << "dotweave-app did not start";
+    for (const auto &[name, driver] : std::vector<std::pair<std::string, std::string>>{
+             {"zpl", "dotweave-zpl"}, {"dymo", "dotweave-dymo"}, {"eplline", "dotweave-epl-line"},
+             {"eplpage", "dotweave-epl-page"}, {"pcl", "dotweave-pcl"}, {"kv412", "kv412-a"},
+             {"needle", "lc586-a"}, {"labels", "kv418-a"}})
+      ASSERT_TRUE(server_->AddPrinter(name, driver)) << name;
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+  static AppServer &server() { return *server_; }
+  TempDir dir_;
+
+ private:
+  static AppServer *server_;
+};
+AppServer *AppJobs::server_ = nullptr;
+
+// The server's log lines about jobs, for failure messages.
+std::string LogTail(const AppServer &s) {
+  std::istringstream log(s.log());
+  std::string out, line;
+  while (std::getline(log, line))
+    if (line.find("[Job") != std::string::npos && line.find("Filter: INFO") == std::string::npos &&
+        line.find("Filter: ATTR") == std::string::npos)
+      out += line + "\n";
+  return "\n---- server log:\n" + (out.size() > 6000 ? out.substr(out.size() - 6000) : out);
+}
+
+std::string LastOutput(AppServer &s, const std::string &printer, const JobOutcome &job) {
+  return s.Output(printer, job);
+}
+
+TEST_F(AppJobs, PwgRasterGivesExactlyTheFilterBytesOfACupsQueue) {
+  const unsigned w = 812, h = 1218;
+  const std::vector<std::uint8_t> dots = LabelDots(w, h);
+  RasterPage page = OneBitPage(w, h, 203, dots);
+  page.header.PageSize[0] = 288;
+  page.header.PageSize[1] = 432;
+  const std::string pwg = PwgRasterFile(dir_, "label.pwg", {page});
+  const JobOutcome job = server().Print("zpl", pwg, "image/pwg-raster");
+  ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << server().log();
+  const std::string out = server().Output("zpl", job);
+
+  // The ZPL PPD's defaults put these into the raster header of a CUPS queue:
+  // darkness 0 ("printer setting") in cupsCompression, row step 200 and
+  // advance 1000 ("not set") with the 203 dpi resolution.
+  RasterPage expected = page;
+  expected.header.cupsCompression = 0;
+  expected.header.cupsRowStep = 200;
+  expected.header.AdvanceDistance = 1000;
+  const FilterResult cups = FilterAsCupsWould("dotweave-zpl", expected, "", "zpl", "file:///dev/null");
+  ASSERT_EQ(cups.exitStatus, 0) << cups.err;
+  EXPECT_EQ(out, cups.out);
+  const dwdecode::DecodeResult d = dwdecode::DecodeZpl(out);
+  ASSERT_EQ(d.pages.size(), 1u);
+  ExpectDots(d.pages[0], w, h, dots);
+}
+
+TEST_F(AppJobs, PwgRasterToAThermalModelWithJobSettings) {
+  const unsigned w = 832, h = 400;
+  const std::vector<std::uint8_t> dots = LabelDots(w, h);
+  RasterPage page = RgbPage(w, h, 203, dots);
+  const std::string pwg = PwgRasterFile(dir_, "thermal.pwg", {page});
+  // print-darkness +50 on the default 75% (the middle of 50..100) is 100%;
+  // 3 inches per second is the third speed level.
+  const JobOutcome job = server().Print("kv412", pwg, "image/pwg-raster",
+                                        "print-darkness=50 print-speed=7620 page-rotation=180 gray-threshold=80");
+  ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << LogTail(server());
+  const std::string out = LastOutput(server(), "kv412", job);
+  const FilterResult cups = FilterAsCupsWould(
+      "kv412-a", page, "Density=100 Speed=2 Rotation=180 GrayADJ=80", "kv412", "file:///dev/null");
+  ASSERT_EQ(cups.exitStatus, 0) << cups.err;
+  EXPECT_EQ(out, cups.out);
+  const dwdecode::DecodeResult d = dwdecode::DecodeOemThermal(out);
+  ASSERT_EQ(d.pages.size(), 1u);
+  bool density = false;
+  for (const auto &[k, v] : d.pages[0].settings) density = density || (k == "density" && v == "100");
+  EXPECT_TRUE(density);
+}
+
+TEST_F(AppJobs, PngReachesEveryFamilyDotForDot) {
+  struct Case {
+    std::string printer;
+    unsigned dpi, w, h;
+    dwdecode::Language language;
+    unsigned xOffset = 0;
+  };
+  for (const Case &c : std::vector<Case>{{"zpl", 203, 812, 1218, dwdecode::Language::Zpl},
+                                         {"eplline", 203, 812, 1218, dwdecode::Language::EplLine},
+                                         {"eplpage", 203, 812, 1218, dwdecode::Language::EplPage},
+                                         {"pcl", 203, 812, 1218, dwdecode::Language::Pcl},
+                                         {"dymo", 300, 337, 1050, dwdecode::Language::Dymo},
+                                         {"kv412", 203, 812, 1218, dwdecode::Language::OemThermal, (832 - 812) / 2}}) {
+    SCOPED_TRACE(c.printer);
+    const std::vector<std::uint8_t> dots = LabelDots(c.w, c.h);
+    const std::string png = PngFile(dir_, c.printer + ".png", c.w, c.h, GrayPixels(dots), 1, c.dpi);
+    const JobOutcome job = server().Print(c.printer, png, "image/png");
+    ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << LogTail(server());
+    const dwdecode::DecodeResult d = dwdecode::Decode(c.language, LastOutput(server(), c.printer, job));
+    EXPECT_TRUE(d.problems.empty());
+    ASSERT_EQ(d.pages.size(), 1u);
+    ExpectDots(d.pages[0], c.w, c.h, dots, c.xOffset);
+  }
+}
+
+TEST_F(AppJobs, RawZplPassesThroughUnchanged) {
+  const std::string zpl = "^XA^FO50,50^A0N,40,40^FDdotweave^FS^XZ\n";
+  const std::string file = dir_.Write("label.zpl", zpl);
+  const JobOutcome job = server().Print("zpl", file, "application/vnd.zebra-zpl");
+  ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << LogTail(server());
+  EXPECT_EQ(LastOutput(server(), "zpl", job), zpl);
+}
+
+TEST_F(AppJobs, APrinterNamedAnythingPrintsAsItsDriversModel) {
+  // "labels" says nothing about the KV418 A (384-dot head) it drives.
+  const unsigned w = 384, h = 200;
+  const std::vector<std::uint8_t> dots = LabelDots(w, h);
+  const std::string pwg = PwgRasterFile(dir_, "small.pwg", {RgbPage(w, h, 203, dots)});
+  const JobOutcome job = server().Print("labels", pwg, "image/pwg-raster");
+  ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << LogTail(server());
+  const dwdecode::DecodeResult d = dwdecode::DecodeOemThermal(LastOutput(server(), "labels", job));
+  ASSERT_EQ(d.pages.size(), 1u);
+  EXPECT_EQ(d.pages[0].width, 384u);
+  ExpectDots(d.pages[0], w, h, dots);
+}
+
+TEST_F(AppJobs, UnsupportedVendorValuesAreRefused) {
+  const std::string pwg = PwgRasterFile(dir_, "v.pwg", {RgbPage(64, 16, 203, LabelDots(64, 16))});
+  const JobOutcome job = server().Print("kv412", pwg, "image/pwg-raster", "page-rotation=45");
+  EXPECT_NE(job.state, IPP_JSTATE_COMPLETED);
+  EXPECT_NE(job.message.find("page-rotation"), std::string::npos) << job.message << LogTail(server());
+  EXPECT_EQ(LastOutput(server(), "kv412", job), "");
+  // The next job prints.
+  EXPECT_EQ(server().Print("kv412", pwg, "image/pwg-raster").state, IPP_JSTATE_COMPLETED);
+}
+
+}  // namespace

@@ -1,0 +1,306 @@
+// The private dotweave-app server of the application tests.
+#include "app/app_server.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <png.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char **environ;
+
+namespace dwtest {
+namespace {
+
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  socklen_t len = sizeof addr;
+  if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+    close(fd);
+    throw std::runtime_error("no free port");
+  }
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+http_t *Connect(int port) {
+  return httpConnect2("localhost", port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1, 5000, nullptr);
+}
+
+std::string StringOf(ipp_t *ipp, const char *name) {
+  ipp_attribute_t *a = ippFindAttribute(ipp, name, IPP_TAG_ZERO);
+  if (a == nullptr) return "";
+  char buf[1024];
+  ippAttributeString(a, buf, sizeof buf);
+  return buf;
+}
+
+bool IsInteger(const std::string &v) {
+  std::size_t i = !v.empty() && v[0] == '-' ? 1 : 0;
+  if (i >= v.size()) return false;
+  for (; i < v.size(); ++i)
+    if (v[i] < '0' || v[i] > '9') return false;
+  return true;
+}
+
+// Job attributes as a client sends them: numbers as integers, "300dpi" as a
+// resolution, the rest as libcups encodes options.
+void AddJobAttributes(ipp_t *request, const std::string &options) {
+  cups_option_t *opts = nullptr;
+  const int count = cupsParseOptions(options.c_str(), 0, &opts);
+  for (int i = 0; i < count; ++i) {
+    const std::string value = opts[i].value;
+    if (IsInteger(value)) {
+      ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, opts[i].name, std::stoi(value));
+    } else if (value.size() > 3 && value.compare(value.size() - 3, 3, "dpi") == 0 &&
+               IsInteger(value.substr(0, value.size() - 3))) {
+      const int dpi = std::stoi(value);
+      ippAddResolution(request, IPP_TAG_JOB, opts[i].name, IPP_RES_PER_INCH, dpi, dpi);
+    } else {
+      cupsEncodeOption(request, IPP_TAG_JOB, opts[i].name, opts[i].value);
+    }
+  }
+  cupsFreeOptions(count, opts);
+}
+
+}  // namespace
+
+std::string AppBinary() { return DOTWEAVE_APP_BINARY; }
+std::string PpdPath(const std::string &driver) { return std::string(DOTWEAVE_BUILD_DIR) + "/ppd/" + driver + ".ppd"; }
+
+AppServer::AppServer(std::map<std::string, std::string> env, std::string stateDir) {
+  if (stateDir.empty()) {
+    ownDir_.emplace();
+    stateDir_ = ownDir_->path();
+  } else {
+    stateDir_ = std::move(stateDir);
+  }
+  port_ = FreePort();
+  const std::string log = stateDir_ + "/server.out";
+  std::vector<std::string> args = {AppBinary(), "server", "-o", "server-port=" + std::to_string(port_), "-o",
+                                   "listen-hostname=localhost", "-o", "state-directory=" + stateDir_, "-o",
+                                   "log-level=debug"};
+  env.emplace("DOTWEAVE_FILTER", DOTWEAVE_BINARY);
+  std::vector<std::string> envStrings;
+  for (char **e = environ; *e; ++e) {
+    const std::string v = *e;
+    const std::string key = v.substr(0, v.find('='));
+    if (!env.count(key)) envStrings.push_back(v);
+  }
+  for (const auto &[k, v] : env) envStrings.push_back(k + "=" + v);
+  pid_ = fork();
+  if (pid_ == 0) {
+    const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    std::vector<char *> argv, envp;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (std::string &e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  // Ready when it answers on its port.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    int status;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    if (http_t *http = Connect(port_)) {
+      httpClose(http);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+AppServer::~AppServer() { Stop(); }
+
+int AppServer::Stop() {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (waitpid(pid_, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string AppServer::systemUri() const { return "ipp://localhost:" + std::to_string(port_) + "/ipp/system"; }
+std::string AppServer::printerUri(const std::string &name) const {
+  return "ipp://localhost:" + std::to_string(port_) + "/ipp/print/" + name;
+}
+
+std::string AppServer::log() const {
+  std::ifstream f(stateDir_ + "/dotweave-app.log");
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+FilterResult AppServer::Command(const std::string &subcommand, std::vector<std::string> args, const std::string &uri) {
+  FilterRun run;
+  run.binary = AppBinary();
+  run.args = {subcommand, "-u", uri.empty() ? systemUri() : uri};
+  for (std::string &a : args) run.args.push_back(std::move(a));
+  return RunFilter(run);
+}
+
+bool AppServer::AddPrinter(const std::string &name, const std::string &driver, std::string deviceUri) {
+  if (deviceUri.empty()) {
+    mkdir(outDir(name).c_str(), 0755);
+    deviceUri = "file://" + outDir(name);
+  }
+  const FilterResult r = Command("add", {"-d", name, "-v", deviceUri, "-m", driver});
+  return r.exitStatus == 0;
+}
+
+JobOutcome AppServer::Submit(const std::string &printer, const std::string &file, const std::string &format,
+                             const std::string &options) {
+  JobOutcome out;
+  http_t *http = Connect(port_);
+  if (http == nullptr) {
+    out.submitStatus = IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
+    out.submitMessage = "cannot connect";
+    return out;
+  }
+  const std::string uri = printerUri(printer);
+  const std::string jobName = "job" + std::to_string(++jobCounter_);
+  out.name = jobName;
+  ipp_t *request = ippNewRequest(IPP_OP_PRINT_JOB);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, jobName.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format.c_str());
+  AddJobAttributes(request, options);
+  const std::string resource = "/ipp/print/" + printer;
+  ipp_t *response = cupsDoFileRequest(http, request, resource.c_str(), file.c_str());
+  out.submitStatus = cupsLastError();
+  out.submitMessage = cupsLastErrorString();
+  if (response) out.id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+  ippDelete(response);
+  httpClose(http);
+  return out;
+}
+
+JobOutcome AppServer::Wait(const std::string &printer, JobOutcome job, int seconds) {
+  if (job.id <= 0) return job;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  const std::string uri = printerUri(printer);
+  while (std::chrono::steady_clock::now() < deadline) {
+    http_t *http = Connect(port_);
+    if (http == nullptr) break;
+    ipp_t *request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job.id);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+    ipp_t *response = cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str());
+    httpClose(http);
+    if (response) {
+      job.state = static_cast<ipp_jstate_t>(ippGetInteger(ippFindAttribute(response, "job-state", IPP_TAG_ENUM), 0));
+      job.message = StringOf(response, "job-state-message");
+      job.reasons = StringOf(response, "job-state-reasons");
+      ippDelete(response);
+      if (job.state >= IPP_JSTATE_CANCELED) return job;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return job;
+}
+
+JobOutcome AppServer::Print(const std::string &printer, const std::string &file, const std::string &format,
+                            const std::string &options) {
+  return Wait(printer, Submit(printer, file, format, options));
+}
+
+std::string AppServer::Output(const std::string &printer, const JobOutcome &job) const {
+  const std::string &jobName = job.name;
+  DIR *d = opendir(outDir(printer).c_str());
+  if (d == nullptr) return "";
+  std::string found;
+  while (dirent *e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name.rfind(jobName + ".", 0) == 0 || name == jobName) found = name;
+  }
+  closedir(d);
+  return found.empty() ? "" : ReadFile(outDir(printer) + "/" + found);
+}
+
+long AppServer::RssKilobytes() const {
+  std::ifstream f("/proc/" + std::to_string(pid_) + "/status");
+  std::string line;
+  while (std::getline(f, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+std::string PngFile(const TempDir &dir, const std::string &name, unsigned width, unsigned height,
+                    const Bytes &pixels, unsigned channels, unsigned dpi) {
+  const std::string path = dir.path() + "/" + name;
+  FILE *f = std::fopen(path.c_str(), "wb");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+    throw std::runtime_error("PNG write failed");
+  }
+  png_init_io(png, f);
+  png_set_IHDR(png, info, width, height, 8, channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  const png_uint_32 ppm = static_cast<png_uint_32>(dpi * 10000 / 254);
+  png_set_pHYs(png, info, ppm, ppm, PNG_RESOLUTION_METER);
+  png_write_info(png, info);
+  for (unsigned y = 0; y < height; ++y)
+    png_write_row(png, const_cast<png_bytep>(&pixels[std::size_t{y} * width * channels]));
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(f);
+  return path;
+}
+
+std::string PwgRasterFile(const TempDir &dir, const std::string &name, const std::vector<RasterPage> &pages) {
+  const std::string path = dir.path() + "/" + name;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+  for (const RasterPage &p : pages) {
+    cups_page_header2_t h = p.header;
+    cupsRasterWriteHeader2(ras, &h);
+    for (unsigned y = 0; y < h.cupsHeight; ++y)
+      cupsRasterWritePixels(ras, const_cast<unsigned char *>(&p.data[std::size_t{y} * h.cupsBytesPerLine]),
+                            h.cupsBytesPerLine);
+  }
+  cupsRasterClose(ras);
+  close(fd);
+  return path;
+}
+
+}  // namespace dwtest
