@@ -6,10 +6,10 @@
 // and the "serial" device scheme registered with PAPPL.
 //
 //   serial.cpp              URI parsing and formatting (pure functions)
-//   serial_port.cpp         opening and configuring a port, reading, writing
+//   serial_port.cpp         opening and configuring a port, reading, writing,
+//                           and the check made when a printer is added
 //   serial_list.cpp         listing the ports under /dev with sysfs names
-//   serial_pappl.cpp        the PAPPL device scheme and the check made when
-//                           a printer is added
+//   serial_pappl.cpp        the PAPPL device scheme
 //
 // A Bluetooth printer is a serial port once its serial port profile is bound
 // to /dev/rfcommN (`rfcomm bind`), so it needs nothing of its own here.
@@ -138,6 +138,14 @@ class SerialPort {
   bool drainGaveUp_ = false;
 };
 
+// Checks a device URI when a printer is added: a "serial:" URI must parse
+// and name a terminal that exists (a port busy with a job counts). Returns
+// an empty string when the URI is fine (or is not a "serial:" URI), else the
+// reason it is refused ("/dev/null is not a terminal").
+// PAPPL creates a printer only when the driver callback returns true, so
+// that callback is the place to call it (and to log the reason).
+std::string CheckSerialDeviceUri(const char *uri);
+
 // ---- Ports that exist ------------------------------------------------------
 
 struct SerialPortInfo {
@@ -158,11 +166,6 @@ std::vector<SerialPortInfo> ListSerialPorts(const std::string &devRoot = "/dev",
 // returned (true: stopped).
 bool ReportSerialPorts(pappl_device_cb_t cb, void *data, const std::string &devRoot,
                        const std::string &sysRoot);
-
-// Checks a device URI when a printer is added: a "serial:" URI must parse
-// and name a terminal that exists. Returns an empty string when the URI is
-// fine (or is not a "serial:" URI), else the reason it is refused.
-std::string CheckSerialDeviceUri(const char *uri);
 
 // How long PAPPL's device read waits for the printer's answer.
 inline constexpr std::chrono::milliseconds kDeviceReadTimeout{5000};
