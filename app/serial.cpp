@@ -202,6 +202,9 @@ SerialUriResult ParseSerialUri(std::string_view uri) {
 
 std::string MakeSerialUri(std::string_view path, unsigned baud) {
   std::string uri(kScheme);
+  // A path that starts with "//" would read as a host; an empty authority
+  // in front keeps it a path.
+  if (path.starts_with("//")) uri += "//";
   for (char c : path) {
     const auto byte = static_cast<unsigned char>(c);
     if (std::isalnum(byte) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {

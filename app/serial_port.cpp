@@ -290,6 +290,7 @@ bool SerialPort::WriteAll(const void *data, std::size_t size, std::string &error
 
 ssize_t SerialPort::Read(void *buffer, std::size_t size, milliseconds timeout,
                          std::string &error) {
+  if (size == 0) return 0;  // read() of nothing would look like a hang-up
   const auto deadline = Clock::now() + timeout;
   for (;;) {
     pollfd p{fd_, POLLIN, 0};

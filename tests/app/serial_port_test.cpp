@@ -170,6 +170,8 @@ TEST(SerialPortRead, ThePrintersAnswerComesBackUnchanged) {
   // CR, LF, NUL, 0xFF and, without flow control, XOFF and XON are data.
   const Bytes answer = {0x10, 0x04, 0x01, '\r', '\n', 0x00, 0xff, 0x13, 0x11, 'O', 'K'};
   pty.Send(answer);
+  EXPECT_EQ(port->Read(buffer, 0, milliseconds(1000), error), 0);  // asks for nothing: not a hang-up
+  EXPECT_EQ(error, "");
   Bytes got;
   while (got.size() < answer.size()) {
     const ssize_t n = port->Read(buffer, sizeof buffer, milliseconds(2000), error);

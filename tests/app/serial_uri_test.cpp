@@ -136,6 +136,11 @@ TEST(SerialUri, ListedUrisEscapeThePathAndParseBack) {
   ASSERT_TRUE(back.settings) << back.error;
   EXPECT_EQ(back.settings->path, odd);
   EXPECT_EQ(back.settings->baud, 9600u);
+
+  const std::string doubleSlash = dwserial::MakeSerialUri("//dev/ttyS0", 9600);
+  EXPECT_EQ(doubleSlash, "serial:////dev/ttyS0?baud=9600");
+  ASSERT_TRUE(ParseSerialUri(doubleSlash).settings);
+  EXPECT_EQ(ParseSerialUri(doubleSlash).settings->path, "//dev/ttyS0");
 }
 
 TEST(SerialUri, SettingsReadAsText) {
