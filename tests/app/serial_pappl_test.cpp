@@ -160,18 +160,4 @@ TEST(SerialScheme, PortsAreReportedToPapplsListCallback) {
   EXPECT_EQ(seen.size(), 1u);
 }
 
-// PAPPL's own listing reaches the scheme; whatever this machine has, every
-// port it reports has a URI that parses back.
-TEST(SerialScheme, PapplListsThisMachinesPorts) {
-  dwRegisterSerialScheme();
-  std::vector<std::string> seen;
-  std::vector<std::string> errors;
-  papplDeviceList(PAPPL_DEVTYPE_CUSTOM_LOCAL, Collect, &seen, CollectError, &errors);
-  for (const std::string &entry : seen) {
-    const std::string uri = entry.substr(entry.find('|') + 1, entry.rfind('|') - entry.find('|') - 1);
-    SCOPED_TRACE(uri);
-    EXPECT_TRUE(dwserial::ParseSerialUri(uri).settings);
-  }
-}
-
 }  // namespace
