@@ -5,7 +5,7 @@
 set -eu
 
 PACKAGES="cmake ninja-build g++ pkg-config libcups2-dev libgtest-dev libgmock-dev
-libbenchmark-dev libpng-dev umockdev cups-client cups-daemon cups-filters ghostscript"
+libbenchmark-dev libpng-dev umockdev cups-client cups-daemon cups-filters ghostscript libpappl-dev"
 
 missing=""
 for p in $PACKAGES; do
