@@ -1,10 +1,12 @@
 #!/bin/sh
 # Installs what the build and the tests need, then builds and runs every test
 # three times: a normal build, an AddressSanitizer + UndefinedBehaviorSanitizer
-# build, and the USB-serial-only lookup variant.
+# build, and the USB-serial-only lookup variant. Then two more steps: the
+# Debian package (built, checked, installed, printed through, purged;
+# scripts/package-test.sh) and the fuzz targets (scripts/fuzz.sh).
 #
-#   scripts/test.sh            # everything
-#   scripts/test.sh normal     # only the listed builds: normal, sanitize, serial-only
+#   scripts/test.sh              # everything
+#   scripts/test.sh normal fuzz  # only the listed steps: normal, sanitize, serial-only, package, fuzz
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +15,7 @@ cd "$ROOT"
 "$ROOT/scripts/install-deps.sh"
 
 JOBS=$(nproc 2>/dev/null || echo 2)
-BUILDS=${*:-normal sanitize serial-only}
+BUILDS=${*:-normal sanitize serial-only package fuzz}
 
 run_build() {
   name=$1; shift
@@ -37,6 +39,11 @@ for b in $BUILDS; do
     serial-only)
       run_build serial-only -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOTWEAVE_USB_SERIAL_ONLY=ON \
         -DDOTWEAVE_BUILD_BENCH=OFF ;;
+    package)
+      echo "==> Debian package"
+      "$ROOT/scripts/package-test.sh" "$ROOT/build/normal" ;;
+    fuzz)
+      "$ROOT/scripts/fuzz.sh" ;;
     *) echo "unknown build: $b" >&2; exit 2 ;;
   esac
 done

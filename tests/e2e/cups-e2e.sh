@@ -16,10 +16,13 @@
 # device URIs it recognises printers by.
 #
 #   cups-e2e.sh BUILD_DIR COMPARE_TOOL PREVIEW_TOOL [usb-only]
+#   cups-e2e.sh --installed COMPARE_TOOL PREVIEW_TOOL [usb-only]
 #
 # "usb-only" (for builds without model-name matching) leaves out the two
-# queues recognised by name. Exit 77 (skipped) when not root and sudo cannot
-# be used.
+# queues recognised by name. "--installed" prints through what the Debian
+# package installed (the filter in CUPS's filter directory, the PPD files in
+# /usr/share/ppd/dotweave) instead of staging the build. Exit 77 (skipped)
+# when not root and sudo cannot be used.
 set -eu
 
 BUILD=$1
@@ -86,13 +89,20 @@ fail() {
   exit 1
 }
 
-# ---- the installed tree: filter and PPDs, as a package would lay them out
-STAGE=$WORK/stage
-DESTDIR=$STAGE cmake --install "$BUILD" --prefix /usr >/dev/null
-FILTER=$STAGE/usr/lib/cups/filter/dotweave
-MODELS=$STAGE/usr/share/cups/model/dotweave
+# ---- the installed tree: filter and PPDs, staged from the build as a
+# package would lay them out, or installed by the package
+if [ "$BUILD" = "--installed" ]; then
+  FILTER=$SYSTEM_SERVERBIN/filter/dotweave
+  MODELS=/usr/share/ppd/dotweave
+else
+  STAGE=$WORK/stage
+  DESTDIR=$STAGE cmake --install "$BUILD" --prefix /usr >/dev/null
+  FILTER=$STAGE/usr/lib/cups/filter/dotweave
+  MODELS=$STAGE/usr/share/cups/model/dotweave
+fi
 [ -x "$FILTER" ] || fail "the install put no filter at $FILTER"
 [ -f "$MODELS/kv412-a.ppd" ] || fail "the install put no PPD files into $MODELS"
+echo "filter $FILTER, PPD files from $MODELS"
 
 # ServerBin: the system's backends, filters and helpers, plus our filter and
 # the capture backend. DataDir: the system's data files plus our models.

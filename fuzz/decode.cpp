@@ -1,13 +1,14 @@
-// libFuzzer target over the decoders: the first byte picks the printer
-// language, the rest is decoded as that language's stream; the language guess
-// runs on the same bytes.
+// Fuzz target over the decoders: the first byte picks the printer language,
+// the rest is decoded as that language's stream; the language guess runs on
+// the same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 #include "decode/decode.h"
+#include "entries.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+int FuzzDecode(const std::uint8_t *data, std::size_t size) {
   if (size == 0) return 0;
   constexpr dwdecode::Language kLanguages[] = {
       dwdecode::Language::Dymo, dwdecode::Language::EplLine,    dwdecode::Language::EplPage,

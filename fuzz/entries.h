@@ -1,0 +1,37 @@
+#pragma once
+// Entry functions of the filter's fuzz targets and what the seed writer needs
+// to build their inputs. An entry takes one input and returns 0; a fault is a
+// crash, a hang or a sanitizer report. The libFuzzer binaries and the
+// regression replay tests call the same functions.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// One whole filter job per input: the first byte picks the printer family
+// (low three bits) and one of 32 job option sets (high five bits); the rest
+// is the CUPS raster stream.
+int FuzzRaster(const std::uint8_t *data, std::size_t size);
+
+// The decoders: the first byte picks the printer language (modulo 7, in the
+// order of dwdecode::Language); the rest is decoded as that language.
+int FuzzDecode(const std::uint8_t *data, std::size_t size);
+
+namespace dwfuzz {
+
+// Printer families of the raster target, the index of the selector's low
+// three bits. The last one is a code outside the family table.
+enum RasterFamily : unsigned {
+  kDymo, kEplLine, kEplPage, kZpl, kOemThermal, kOemNeedle, kPcl, kUnknownFamily,
+  kRasterFamilies
+};
+
+// The selector byte of a raster input.
+inline char RasterSelector(RasterFamily family, unsigned optionSet) {
+  return static_cast<char>((optionSet << 3 | family) & 0xFF);
+}
+
+// Runs one raster input as FuzzRaster does and returns the printer stream the
+// filter wrote.
+std::string RasterJobOutput(const std::string &input);
+
+}  // namespace dwfuzz
