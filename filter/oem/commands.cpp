@@ -1,5 +1,7 @@
 // OEM printer command streams: the page's command buffer, the page end
 // sequence, and the thermal and needle command sets.
+#include <malloc.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -123,6 +125,12 @@ void OEMRelease() {
   if (MyPageInfo.ImageData != nullptr) std::free(MyPageInfo.ImageData);
   if (MyPageInfo.ReducedData != nullptr) std::free(MyPageInfo.ReducedData);
   if (MyPageInfo.CommandData != nullptr) std::free(MyPageInfo.CommandData);
+#ifdef __GLIBC__
+  // The C library keeps freed heap memory for reuse; a job of many pages
+  // would then hold the last page's work buffers while the next page is
+  // collected. Give it back, so that every page peaks at its own size.
+  malloc_trim(0);
+#endif
 }
 
 

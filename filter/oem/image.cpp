@@ -433,19 +433,58 @@ constexpr std::uint64_t kThinWindow = 140;
 
 bool IsDark(unsigned char pixel) { return pixel < 80; }
 
+// Dark pixels among the `count` (at most 16) pixels at `p`.
+std::uint64_t DarkCount(const unsigned char *p, std::uint64_t count) {
+  if (count < 16) {
+    std::uint64_t dark = 0;
+    for (std::uint64_t i = 0; i < count; ++i) dark += IsDark(p[i]);
+    return dark;
+  }
+  const Pixels16 ones = reinterpret_cast<Pixels16>(Load16(p) < Splat16(80)) & Splat16(1);
+  std::uint64_t low, high;
+  std::memcpy(&low, &ones, sizeof low);
+  std::memcpy(&high, reinterpret_cast<const unsigned char *>(&ones) + 8, sizeof high);
+  // Byte sums of at most 2, added up in the top byte.
+  return ((low + high) * 0x0101010101010101ull) >> 56;
+}
+
 // Whether some window starting at a dark pixel (140 pixels, or up to the row
-// end) is more than 60 % dark. The dark count of the window is carried along
-// as it slides, so the row is read twice at most.
+// end) is more than 60 % dark. The row is taken in blocks of 16 pixels: a
+// window starting in block k lies within blocks k to k + 9, so when those ten
+// blocks hold too few dark pixels for even the shortest window starting in
+// block k, no window there is dense and the block is passed over. The other
+// blocks are tested pixel by pixel, the dark count carried along as the
+// window slides.
 bool RowHasDenseWindow(const unsigned char *row, std::uint64_t width) {
-  std::uint64_t end = std::min(kThinWindow, width);
-  std::uint64_t dark = 0;
-  for (std::uint64_t i = 0; i < end; ++i) dark += IsDark(row[i]);
-  for (std::uint64_t p = 0; p < width; ++p) {
-    if (IsDark(row[p])) {
-      if (10 * dark > 6 * (end - p)) return true;
-      --dark;
+  constexpr std::uint64_t kBlock = 16;
+  constexpr std::uint64_t kSpan = 10;  // blocks a window starting in a block can reach
+  static_assert(kSpan * kBlock >= kBlock - 1 + kThinWindow, "the last pixel of a window lies in the span");
+  const std::uint64_t blocks = (width + kBlock - 1) / kBlock;
+  const auto blockDark = [&](std::uint64_t k) {
+    const std::uint64_t from = k * kBlock;
+    return DarkCount(row + from, std::min(kBlock, width - from));
+  };
+  std::uint64_t counts[kSpan];
+  std::uint64_t spanDark = 0;  // dark pixels in blocks k .. k + kSpan - 1
+  for (std::uint64_t k = 0; k < std::min(kSpan, blocks); ++k) spanDark += counts[k] = blockDark(k);
+  for (std::uint64_t k = 0; k < blocks; ++k) {
+    const std::uint64_t first = k * kBlock;
+    const std::uint64_t last = std::min(first + kBlock, width) - 1;
+    const std::uint64_t shortest = std::min(kThinWindow, width - last);
+    if (10 * spanDark > 6 * shortest) {
+      std::uint64_t end = std::min(first + kThinWindow, width);
+      std::uint64_t dark = 0;
+      for (std::uint64_t i = first; i < end; ++i) dark += IsDark(row[i]);
+      for (std::uint64_t p = first; p <= last; ++p) {
+        if (IsDark(row[p])) {
+          if (10 * dark > 6 * (end - p)) return true;
+          --dark;
+        }
+        if (end < width) dark += IsDark(row[end++]);
+      }
     }
-    if (end < width) dark += IsDark(row[end++]);
+    spanDark -= counts[k % kSpan];
+    if (k + kSpan < blocks) spanDark += counts[k % kSpan] = blockDark(k + kSpan);
   }
   return false;
 }
