@@ -59,6 +59,27 @@ constexpr std::uint64_t kMaxPageRows = 0xFFFF;
 
 }  // namespace
 
+namespace {
+
+// A thermal page's stream is at most the zero block, the settings, the frame
+// and one record of head width plus 4 bytes per printed line, several
+// megabytes for a long page. The command buffer is taken at that size once,
+// on huge pages where the kernel offers them, instead of growing line by
+// line into fresh small pages; only what is written becomes resident.
+void ReserveThermalCommands() {
+  if (!PrintPa.Identified || MyPageInfo.PageFailed || MyPageInfo.CommandData != nullptr) return;
+  if (PrintPa.HeadWidth <= 0 || MyPageInfo.Height > kMaxPageRows) return;
+  const std::uint64_t head = static_cast<std::uint64_t>(PrintPa.HeadWidth);
+  const std::uint64_t blankLines = PrintPa.VerticalAdj > 0 ? 8 * static_cast<std::uint64_t>(PrintPa.VerticalAdj) : 0;
+  const std::uint64_t worst = 1000 + 64 + (blankLines + MyPageInfo.Height) * (head + 4);
+  if (unsigned char *buffer = OEMAllocatePageBuffer(worst)) {
+    MyPageInfo.CommandData = buffer;
+    MyPageInfo.CommandCapacity = worst;
+  }
+}
+
+}  // namespace
+
 void OrganizePrintInstructionOnePage() {
   // A taller page cannot be described to the printer, and coding it line by
   // line (a narrow image becomes a whole head line per row) would take
@@ -80,6 +101,7 @@ void OrganizePrintInstructionOnePage() {
     OEMSendEndPageCommand();
     OEMSendPrintCutPositionCommand();
   } else {
+    ReserveThermalCommands();
     static constexpr unsigned char kZeros[1000] = {};
     OEMWritePrintData(kZeros, sizeof kZeros);
     OEMSendSpeedCommand();

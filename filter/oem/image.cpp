@@ -95,8 +95,9 @@ void ReplaceImage(unsigned char *buffer, std::uint64_t size) {
 // saves thousands of page faults per page, which cost more than the copying
 // itself. Only whole huge pages are marked, so the resident set never
 // outgrows the image by more than a small page; the small pages of the rest
-// are mapped in one call rather than one fault at a time. The buffer is an
-// ordinary heap block for free and realloc.
+// are mapped in one call rather than one fault at a time when the whole
+// buffer is going to be written (`populate`). The buffer is an ordinary heap
+// block for free and realloc.
 constexpr std::uint64_t kHugePage = std::uint64_t{2} << 20;
 constexpr std::uint64_t kSmallPage = 4096;
 
@@ -106,7 +107,7 @@ bool OnHugePages(const unsigned char *block) {
 
 std::uint64_t WholeHugePages(std::uint64_t size) { return (size + kHugePage - 1) / kHugePage * kHugePage; }
 
-unsigned char *AllocateImage(std::uint64_t size) {
+unsigned char *AllocateImage(std::uint64_t size, bool populate = true) {
   if (size == 0) return nullptr;
 #ifdef MADV_HUGEPAGE
   if (size >= kHugePage) {
@@ -116,7 +117,7 @@ unsigned char *AllocateImage(std::uint64_t size) {
     const std::uint64_t huge = size / kHugePage * kHugePage;
     madvise(block, huge, MADV_HUGEPAGE);
 #ifdef MADV_POPULATE_WRITE
-    if (const std::uint64_t rest = (size - huge + kSmallPage - 1) / kSmallPage * kSmallPage; rest != 0)
+    if (const std::uint64_t rest = (size - huge + kSmallPage - 1) / kSmallPage * kSmallPage; populate && rest != 0)
       madvise(static_cast<unsigned char *>(block) + huge, rest, MADV_POPULATE_WRITE);
 #endif
     return static_cast<unsigned char *>(block);
@@ -742,3 +743,7 @@ void FindLineHorizental_1440() {
     for (std::uint64_t x = (y & 1) ? 0 : 1; x < w; x += 2) row[x] = kWhite;
   }
 }
+
+// Page-sized work buffers of the command streams take the same path as the
+// page image, but are not mapped ahead: only what is written of them counts.
+unsigned char *OEMAllocatePageBuffer(std::uint64_t size) { return AllocateImage(size, false); }
