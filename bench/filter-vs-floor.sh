@@ -80,13 +80,14 @@ measure() {  # binary ppd printer options raster
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-printf '%s\n' "CPU time: median of $RUNS runs, user + system; RSS: peak resident set."
-printf '%s\n' "mem: filter peak RSS above the floor's, as a multiple of the raw page (cupsBytesPerLine x cupsHeight)."
+printf '%s\n' "CPU: median of $RUNS runs of user + system time, ms; ratio: against the floor."
+printf '%s\n' "RSS: peak resident set; +MB: above the floor's, and xraw: that as a multiple of the raw page"
+printf '%s\n' "(cupsBytesPerLine x cupsHeight of one page)."
 if [ -n "$BASELINE" ]; then
-  printf '%-22s %9s | %9s %6s %6s | %9s %6s %6s | %9s %9s %5s\n' workload floor-ms \
-    base-ms ratio mem filter-ms ratio mem raw-MB floor-MB bytes
+  printf '%-22s %8s | %8s %6s | %8s %6s | %7s %8s | %7s %6s | %7s %6s | %s\n' workload floor \
+    baseline ratio filter ratio raw-MB floor-MB base+MB xraw +MB xraw bytes
 else
-  printf '%-22s %9s | %9s %6s %6s | %9s %9s\n' workload floor-ms filter-ms ratio mem raw-MB floor-MB
+  printf '%-22s %8s | %8s %6s | %7s %8s | %7s %6s\n' workload floor filter ratio raw-MB floor-MB +MB xraw
 fi
 
 echo "$WORKLOADS" | grep -E "^[^|]*($ONLY)[^|]*[|]" | {
@@ -120,32 +121,27 @@ while IFS='|' read -r name ppd printer options shape; do
       failed=1
     fi
   done
-  floor_cpu=$(cut -d' ' -f1 "$WORK/$name.floor" | median)
-  floor_rss=$(cut -d' ' -f4 "$WORK/$name.floor" | median)
-  filter_cpu=$(cut -d' ' -f1 "$WORK/$name.filter" | median)
-  filter_rss=$(cut -d' ' -f4 "$WORK/$name.filter" | median)
-  row=$(awk -v n="$name" -v fc="$floor_cpu" -v fr="$floor_rss" -v c="$filter_cpu" -v r="$filter_rss" -v raw="$raw" '
-    BEGIN {
-      mem = (r - fr) * 1024 / raw
-      printf "%-22s %9.1f | %9.1f %5.2fx %5.2fx", n, fc / 1000, c / 1000, c / fc, mem
-    }')
+  col() { cut -d' ' -f"$1" "$WORK/$name.$2" | median; }
   if [ -n "$BASELINE" ]; then
-    base_cpu=$(cut -d' ' -f1 "$WORK/$name.base" | median)
-    base_rss=$(cut -d' ' -f4 "$WORK/$name.base" | median)
     same=same
     if [ "$(cut -d' ' -f5,6 "$WORK/$name.base" | sort -u)" != "$(cut -d' ' -f5,6 "$WORK/$name.filter" | sort -u)" ]; then
-      same=DIFF
+      same=DIFFERENT
       failed=1
     fi
-    row=$(awk -v n="$name" -v fc="$floor_cpu" -v fr="$floor_rss" -v bc="$base_cpu" -v br="$base_rss" \
-      -v c="$filter_cpu" -v r="$filter_rss" -v raw="$raw" -v same="$same" '
+    row=$(awk -v n="$name" -v fc="$(col 1 floor)" -v fr="$(col 4 floor)" -v bc="$(col 1 base)" -v br="$(col 4 base)" \
+      -v c="$(col 1 filter)" -v r="$(col 4 filter)" -v raw="$raw" -v same="$same" '
       BEGIN {
-        printf "%-22s %9.1f | %9.1f %5.2fx %5.2fx | %9.1f %5.2fx %5.2fx | %9.1f %9.1f %5s",
-          n, fc / 1000, bc / 1000, bc / fc, (br - fr) * 1024 / raw, c / 1000, c / fc, (r - fr) * 1024 / raw,
-          raw / 1048576, fr / 1024, same
+        printf "%-22s %8.1f | %8.1f %5.2fx | %8.1f %5.2fx | %7.1f %8.1f | %7.1f %5.2fx | %7.1f %5.2fx | %s",
+          n, fc / 1000, bc / 1000, bc / fc, c / 1000, c / fc, raw / 1048576, fr / 1024,
+          (br - fr) / 1024, (br - fr) * 1024 / raw, (r - fr) / 1024, (r - fr) * 1024 / raw, same
       }')
   else
-    row="$row | $(awk -v raw="$raw" -v fr="$floor_rss" 'BEGIN { printf "%9.1f %9.1f", raw / 1048576, fr / 1024 }')"
+    row=$(awk -v n="$name" -v fc="$(col 1 floor)" -v fr="$(col 4 floor)" -v c="$(col 1 filter)" \
+      -v r="$(col 4 filter)" -v raw="$raw" '
+      BEGIN {
+        printf "%-22s %8.1f | %8.1f %5.2fx | %7.1f %8.1f | %7.1f %5.2fx",
+          n, fc / 1000, c / 1000, c / fc, raw / 1048576, fr / 1024, (r - fr) / 1024, (r - fr) * 1024 / raw
+      }')
   fi
   echo "$row"
 done
