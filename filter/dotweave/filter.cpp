@@ -84,15 +84,31 @@ void DumpPageHeader(const cups_page_header2_t *h) {
   std::fprintf(stderr, "DEBUG: cupsCompression = %d\n", static_cast<int>(h->cupsCompression));
 }
 
+// The progress lines of the current page: the localized "INFO" line and the
+// "ATTR" line. Standard error is unbuffered and they come every 16 raster
+// lines, so both are gathered first and leave in one write.
+void ReportProgress(unsigned percent) {
+  char *text = nullptr;
+  std::size_t size = 0;
+  if (FILE *lines = open_memstream(&text, &size)) {
+    _cupsLangPrintFilter(lines, "INFO", "Printing page %d, %u%% complete.", Page, percent);
+    std::fprintf(lines, "ATTR: job-media-progress=%u\n", percent);
+    if (std::fclose(lines) == 0 && text != nullptr) {
+      std::fwrite(text, 1, size, stderr);
+      std::free(text);
+      return;
+    }
+    std::free(text);
+  }
+  _cupsLangPrintFilter(stderr, "INFO", "Printing page %d, %u%% complete.", Page, percent);
+  std::fprintf(stderr, "ATTR: job-media-progress=%u\n", percent);
+}
+
 // Reads every line of the current page into Buffer and hands it on. Returns
 // when the page is complete, the stream runs dry, or the job is cancelled.
 void ReadPageLines(cups_raster_t *ras, ppd_file_t *ppd, cups_page_header2_t *header) {
   for (unsigned y = 0; y < header->cupsHeight && !Canceled; ++y) {
-    if ((y & 15) == 0) {
-      const unsigned percent = 100u * y / header->cupsHeight;
-      _cupsLangPrintFilter(stderr, "INFO", "Printing page %d, %u%% complete.", Page, percent);
-      std::fprintf(stderr, "ATTR: job-media-progress=%u\n", percent);
-    }
+    if ((y & 15) == 0) ReportProgress(100u * y / header->cupsHeight);
     if (cupsRasterReadPixels(ras, Buffer, header->cupsBytesPerLine) == 0) break;
     OutputLine(ppd, header, y);
     if (JobFailed) break;
@@ -178,6 +194,13 @@ void EndPage(ppd_file_t *ppd, cups_page_header2_t *header) {
 
 int FilterMain(int argc, char *argv[]) {
   std::setbuf(stderr, nullptr);
+  // Standard output is a pipe, which stdio would write 4 KiB at a time; the
+  // families that do not flush every line (PCL, and the page blocks of the
+  // OEM engine) leave in fewer, larger writes. Flushes happen where they did.
+  // Set once, before anything is written (a process runs one job).
+  static char OutputBuffer[1 << 16];
+  static const bool OutputBuffered = std::setvbuf(stdout, OutputBuffer, _IOFBF, sizeof OutputBuffer) == 0;
+  (void)OutputBuffered;
 
   if (argc != 6 && argc != 7) {
     _cupsLangPrintFilter(stderr, "ERROR", "%s job-id user title copies options [file]", "dotweave");

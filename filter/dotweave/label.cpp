@@ -5,6 +5,7 @@
 #include "dotweave/label.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -30,15 +31,25 @@ void Write(const void *data, std::size_t size) {
   if (size != 0) std::fwrite(data, 1, size, stdout);
 }
 void Write(std::string_view text) { Write(text.data(), text.size()); }
-void Put(int byte) { std::putc(byte, stdout); }
+// One thread writes standard output, so the byte writes need not lock it.
+void Put(int byte) { putc_unlocked(byte, stdout); }
+
+// Writes the decimal digits of `value`, as printf's "%d" and "%u" do, into
+// `out` (room for 11 characters) and returns the end.
+template <typename Number>
+char *Decimal(char *out, Number value) {
+  return std::to_chars(out, out + 11, value).ptr;
+}
 
 std::span<const unsigned char> CurrentLine(const cups_page_header2_t *header) {
   if (Buffer == nullptr) return {};
   return {Buffer, header->cupsBytesPerLine};
 }
 
+// Every byte 0: the first is, and every byte equals the one before it (a
+// comparison the C library makes many bytes at a time).
 bool IsBlank(std::span<const unsigned char> line) {
-  return std::all_of(line.begin(), line.end(), [](unsigned char b) { return b == 0; });
+  return line.empty() || (line[0] == 0 && std::memcmp(line.data(), line.data() + 1, line.size() - 1) == 0);
 }
 
 // The name of the marked choice of `keyword`, or null when none is marked.
@@ -246,9 +257,21 @@ void EplLineOutputLine(const cups_page_header2_t *header, unsigned) {
 void EplPageOutputLine(const cups_page_header2_t *header, unsigned y) {
   const std::span<const unsigned char> line = CurrentLine(header);
   if (IsBlank(line)) return;
-  std::printf("GW0,%d,%d,1\n", static_cast<int>(y), static_cast<int>(line.size()));
-  // Page mode prints a 0 bit as a dot.
-  for (unsigned char byte : line) Put(static_cast<unsigned char>(~byte));
+  char command[32] = "GW0,";
+  char *end = Decimal(command + 4, static_cast<int>(y));
+  *end++ = ',';
+  end = Decimal(end, static_cast<int>(line.size()));
+  end = std::copy_n(",1\n", 3, end);
+  Write(command, static_cast<std::size_t>(end - command));
+  // Page mode prints a 0 bit as a dot: the bytes go out inverted, a block
+  // at a time.
+  unsigned char inverted[1024];
+  for (std::size_t done = 0; done < line.size();) {
+    const std::size_t n = std::min(sizeof inverted, line.size() - done);
+    for (std::size_t i = 0; i < n; ++i) inverted[i] = static_cast<unsigned char>(~line[done + i]);
+    Write(inverted, n);
+    done += n;
+  }
   Put('\n');
   std::fflush(stdout);
 }
@@ -326,6 +349,23 @@ void ZPLCompress(char ch, std::uint32_t count) {
   Put(ch);
 }
 
+namespace {
+
+// The first position from `pos` on where `line` differs from its seed row
+// LastBuffer, or `length`: eight bytes are compared at a time.
+std::uint32_t SameAsSeedUntil(const unsigned char *line, std::uint32_t pos, std::uint32_t length) {
+  for (; pos + 8 <= length; pos += 8) {
+    std::uint64_t a, b;
+    std::memcpy(&a, line + pos, sizeof a);
+    std::memcpy(&b, LastBuffer + pos, sizeof b);
+    if (a != b) break;
+  }
+  while (pos < length && line[pos] == LastBuffer[pos]) ++pos;
+  return pos;
+}
+
+}  // namespace
+
 void PCLCompress(const unsigned char *line, std::uint32_t length) {
   if (!CompressionReady(length) || (line == nullptr && length != 0)) return;
   unsigned char *out = CompBuffer;
@@ -340,10 +380,9 @@ void PCLCompress(const unsigned char *line, std::uint32_t length) {
   while (pos < length) {
     std::uint32_t offset = 0;
     if (LastSet) {
-      while (pos < length && line[pos] == LastBuffer[pos]) {
-        ++pos;
-        ++offset;
-      }
+      const std::uint32_t from = pos;
+      pos = SameAsSeedUntil(line, pos, length);
+      offset = pos - from;
       if (pos == length) break;  // an unchanged tail needs no command
     }
     std::uint32_t count = 0;
@@ -364,7 +403,10 @@ void PCLCompress(const unsigned char *line, std::uint32_t length) {
     pos += count;
   }
 
-  std::printf("\033*b%dW", static_cast<int>(built));
+  char command[16] = "\033*b";
+  char *end = Decimal(command + 3, static_cast<int>(built));
+  *end++ = 'W';
+  Write(command, static_cast<std::size_t>(end - command));
   Write(out, built);
   if (length != 0) std::memcpy(LastBuffer, line, length);
   LastSet = 1;

@@ -1,7 +1,10 @@
 // OEM printer command streams: the page's command buffer, the page end
 // sequence, and the thermal and needle command sets.
+#include <malloc.h>
+
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +59,27 @@ constexpr std::uint64_t kMaxPageRows = 0xFFFF;
 
 }  // namespace
 
+namespace {
+
+// A thermal page's stream is at most the zero block, the settings, the frame
+// and one record of head width plus 4 bytes per printed line, several
+// megabytes for a long page. The command buffer is taken at that size once,
+// on huge pages where the kernel offers them, instead of growing line by
+// line into fresh small pages; only what is written becomes resident.
+void ReserveThermalCommands() {
+  if (!PrintPa.Identified || MyPageInfo.PageFailed || MyPageInfo.CommandData != nullptr) return;
+  if (PrintPa.HeadWidth <= 0 || MyPageInfo.Height > kMaxPageRows) return;
+  const std::uint64_t head = static_cast<std::uint64_t>(PrintPa.HeadWidth);
+  const std::uint64_t blankLines = PrintPa.VerticalAdj > 0 ? 8 * static_cast<std::uint64_t>(PrintPa.VerticalAdj) : 0;
+  const std::uint64_t worst = 1000 + 64 + (blankLines + MyPageInfo.Height) * (head + 4);
+  if (unsigned char *buffer = OEMAllocatePageBuffer(worst)) {
+    MyPageInfo.CommandData = buffer;
+    MyPageInfo.CommandCapacity = worst;
+  }
+}
+
+}  // namespace
+
 void OrganizePrintInstructionOnePage() {
   // A taller page cannot be described to the printer, and coding it line by
   // line (a narrow image becomes a whole head line per row) would take
@@ -77,6 +101,7 @@ void OrganizePrintInstructionOnePage() {
     OEMSendEndPageCommand();
     OEMSendPrintCutPositionCommand();
   } else {
+    ReserveThermalCommands();
     static constexpr unsigned char kZeros[1000] = {};
     OEMWritePrintData(kZeros, sizeof kZeros);
     OEMSendSpeedCommand();
@@ -122,6 +147,12 @@ void OEMRelease() {
   if (MyPageInfo.ImageData != nullptr) std::free(MyPageInfo.ImageData);
   if (MyPageInfo.ReducedData != nullptr) std::free(MyPageInfo.ReducedData);
   if (MyPageInfo.CommandData != nullptr) std::free(MyPageInfo.CommandData);
+#ifdef __GLIBC__
+  // The C library keeps freed heap memory for reuse; a job of many pages
+  // would then hold the last page's work buffers while the next page is
+  // collected. Give it back, so that every page peaks at its own size.
+  malloc_trim(0);
+#endif
 }
 
 
@@ -301,33 +332,51 @@ void PlaceThermalLine(std::span<const unsigned char> row, std::size_t head, std:
   }
 }
 
-// Run-length code of one line: one byte for a single dot, two for a longer
-// run (colour byte with bit 7, then the dots beyond the first). Runs stop at
-// 252 dots. Returns the coded length, never more than `head` bytes.
-std::size_t CodeThermalLine(const unsigned char *line, std::size_t head, unsigned char *out) {
-  if (head == 0) return 0;
-  std::size_t size = 0;
-  unsigned char value = line[0];
-  unsigned repeat = 0;
-  auto closeRun = [&] {
-    const unsigned char colour = value == kWhite ? 0x00 : 0x01;
-    if (repeat == 0) {
-      out[size++] = colour;
-    } else {
-      out[size++] = static_cast<unsigned char>(0x80 | colour);
-      out[size++] = static_cast<unsigned char>(repeat);
-    }
-  };
-  for (std::size_t x = 1; x < head; ++x) {
-    if (line[x] == value && repeat <= 250) {
-      ++repeat;
-    } else {
-      closeRun();
-      value = line[x];
-      repeat = 0;
+// The index of the first dot from `from` on whose byte differs from
+// `value`, or `end`: eight dots are compared at a time.
+std::size_t RunEnd(const unsigned char *line, std::size_t from, std::size_t end, unsigned char value) {
+  constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
+  const std::uint64_t pattern = value * kEveryByte;
+  std::size_t x = from;
+  for (; x + 8 <= end; x += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, line + x, sizeof word);
+    if (const std::uint64_t differ = word ^ pattern; differ != 0) {
+      if constexpr (std::endian::native == std::endian::little)
+        return x + static_cast<std::size_t>(std::countr_zero(differ)) / 8;
+      else
+        return x + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
     }
   }
-  closeRun();
+  while (x < end && line[x] == value) ++x;
+  return x;
+}
+
+// Run-length code of one line: one byte for a single dot, two for a longer
+// run (colour byte with bit 7, then the dots beyond the first). Runs stop at
+// 252 dots, so a stretch of equal dots longer than that is sent as runs of
+// 252 and one run of what is left. Returns the coded length, never more
+// than `head` bytes.
+std::size_t CodeThermalLine(const unsigned char *line, std::size_t head, unsigned char *out) {
+  constexpr std::size_t kLongestRun = 252;
+  std::size_t size = 0;
+  for (std::size_t x = 0; x < head;) {
+    const unsigned char value = line[x];
+    const std::size_t end = RunEnd(line, x + 1, head, value);
+    const unsigned char colour = value == kWhite ? 0x00 : 0x01;
+    std::size_t dots = end - x;
+    for (; dots >= kLongestRun; dots -= kLongestRun) {
+      out[size++] = static_cast<unsigned char>(0x80 | colour);
+      out[size++] = static_cast<unsigned char>(kLongestRun - 1);
+    }
+    if (dots == 1) {
+      out[size++] = colour;
+    } else if (dots > 1) {
+      out[size++] = static_cast<unsigned char>(0x80 | colour);
+      out[size++] = static_cast<unsigned char>(dots - 1);
+    }
+    x = end;
+  }
   return size;
 }
 
@@ -351,9 +400,16 @@ void OEMDataThransfer_ThermalPrinter(std::uint32_t headWidth) {
   const std::size_t width = static_cast<std::size_t>(MyPageInfo.Width);
   unsigned char line[kWidestThermalHead];
   unsigned char coded[kWidestThermalHead];
+  // Without an adjustment an image at least as wide as the head prints its
+  // first `head` columns as they are: such rows are coded where they lie.
+  const bool rowsAsTheyAre = width >= head && PrintPa.HorizontalAdj == 0;
   for (std::uint64_t y = firstRow; y < rows; ++y) {
-    PlaceThermalLine({ImageRow(y), width}, head, PrintPa.HorizontalAdj, PrintPa.RightAlign != 0, line);
-    const std::size_t size = CodeThermalLine(line, head, coded);
+    const unsigned char *printed = ImageRow(y);
+    if (!rowsAsTheyAre) {
+      PlaceThermalLine({printed, width}, head, PrintPa.HorizontalAdj, PrintPa.RightAlign != 0, line);
+      printed = line;
+    }
+    const std::size_t size = CodeThermalLine(printed, head, coded);
     OEMPrintDataLine_ThermalPrinter(coded, static_cast<std::uint32_t>(size));
   }
 }
@@ -462,6 +518,27 @@ constexpr unsigned char kBandRowBit[kBandRows] = {0x80, 0x80, 0x40, 0x40, 0x20, 
                                                   0x08, 0x08, 0x04, 0x04, 0x02, 0x02, 0x01, 0x01};
 constexpr std::size_t BandHalf(std::size_t row) { return row % 2 == 1 ? 0 : kNeedleDots; }
 
+// Sixteen band columns at a time (GCC and Clang vector extensions): a
+// comparison gives 0xFF in every byte where it holds, 0x00 elsewhere.
+typedef unsigned char Pixels16 __attribute__((vector_size(16)));
+
+Pixels16 Load16(const unsigned char *p) {
+  Pixels16 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void Store16(unsigned char *p, Pixels16 v) { std::memcpy(p, &v, sizeof v); }
+
+Pixels16 Splat16(unsigned char value) {
+  Pixels16 v;
+  for (int i = 0; i < 16; ++i) v[i] = value;
+  return v;
+}
+
+// 0xFF in every byte that is exactly 0x00 (a dot), 0x00 elsewhere.
+Pixels16 Dots16(const unsigned char *p) { return reinterpret_cast<Pixels16>(Load16(p) == Splat16(0)); }
+
 // A row is blank when no column from `first` on holds a black (0x00) dot.
 bool NeedleRowBlank(std::uint64_t y, std::size_t first) {
   const std::size_t width = static_cast<std::size_t>(MyPageInfo.Width);
@@ -481,9 +558,12 @@ void FillBand(std::array<unsigned char, kBandBytes> &band, std::uint64_t top, st
   const std::size_t last = std::min(end, kNeedleDots - shift);  // first column that would overflow
   for (std::size_t r = 0; r < kBandRows && top + r < rows; ++r) {
     const unsigned char *row = ImageRow(top + r);
-    unsigned char *half = band.data() + BandHalf(r);
-    for (std::size_t x = first; x < last; ++x)
-      if (row[x] == 0x00) half[x + shift] |= kBandRowBit[r];
+    unsigned char *half = band.data() + BandHalf(r) + shift;
+    const Pixels16 bit = Splat16(kBandRowBit[r]);
+    std::size_t x = first;
+    for (; x + 16 <= last; x += 16) Store16(half + x, Load16(half + x) | (Dots16(row + x) & bit));
+    for (; x < last; ++x)
+      if (row[x] == 0x00) half[x] |= kBandRowBit[r];
   }
 }
 

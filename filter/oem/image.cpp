@@ -5,6 +5,8 @@
 // From the gray conversion on the image is one byte per pixel and always
 // holds Height rows of BytesPerLine bytes: a page cut short is completed
 // with white rows there, so no later step meets a partial image.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +24,33 @@ constexpr std::uint64_t kMaxPageImageBytes = std::uint64_t{512} << 20;
 
 constexpr unsigned char kWhite = 0xFF;
 constexpr unsigned char kBlack = 0x00;
+
+// ---------------------------------------------------------------------------
+// Sixteen pixels at a time
+// ---------------------------------------------------------------------------
+
+// Sixteen bytes as one value. A comparison of two of them gives 0xFF in every
+// byte where it holds and 0x00 where it does not: exactly the dot bytes of
+// the binarisation, and masks for the dot logic of the needle steps.
+// (GCC and Clang vector extensions; SSE2 or NEON code on both targets.)
+typedef unsigned char Pixels16 __attribute__((vector_size(16)));
+
+Pixels16 Load16(const unsigned char *p) {
+  Pixels16 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void Store16(unsigned char *p, Pixels16 v) { std::memcpy(p, &v, sizeof v); }
+
+Pixels16 Splat16(unsigned char value) {
+  Pixels16 v;
+  for (int i = 0; i < 16; ++i) v[i] = value;
+  return v;
+}
+
+// 0xFF in every byte that is exactly 0x00 (a dot), 0x00 elsewhere.
+Pixels16 Dots16(const unsigned char *p) { return reinterpret_cast<Pixels16>(Load16(p) == Splat16(0)); }
 
 // rows x bytesPerRow, or nothing when that exceeds the page image limit.
 std::optional<std::uint64_t> ImageBytes(std::uint64_t rows, std::uint64_t bytesPerRow) {
@@ -60,10 +89,56 @@ void ReplaceImage(unsigned char *buffer, std::uint64_t size) {
   MyPageInfo.ImageCapacity = size;
 }
 
-// A fresh buffer of `size` bytes; null for an empty image (not a failure).
-unsigned char *AllocateImage(std::uint64_t size) {
+// Page buffers of megabytes are aligned to the huge page size and marked for
+// transparent huge pages where the kernel offers them: the image is written
+// once from end to end, and taking it in 2 MiB pages instead of 4 KiB ones
+// saves thousands of page faults per page, which cost more than the copying
+// itself. Only whole huge pages are marked, so the resident set never
+// outgrows the image by more than a small page; the small pages of the rest
+// are mapped in one call rather than one fault at a time when the whole
+// buffer is going to be written (`populate`). The buffer is an ordinary heap
+// block for free and realloc.
+constexpr std::uint64_t kHugePage = std::uint64_t{2} << 20;
+constexpr std::uint64_t kSmallPage = 4096;
+
+bool OnHugePages(const unsigned char *block) {
+  return reinterpret_cast<std::uintptr_t>(block) % kHugePage == 0;
+}
+
+std::uint64_t WholeHugePages(std::uint64_t size) { return (size + kHugePage - 1) / kHugePage * kHugePage; }
+
+unsigned char *AllocateImage(std::uint64_t size, bool populate = true) {
   if (size == 0) return nullptr;
+#ifdef MADV_HUGEPAGE
+  if (size >= kHugePage) {
+    void *block = nullptr;
+    if (posix_memalign(&block, kHugePage, size) != 0) return nullptr;
+    // Hints both: where they fail, the pages simply come one fault at a time.
+    const std::uint64_t huge = size / kHugePage * kHugePage;
+    madvise(block, huge, MADV_HUGEPAGE);
+#ifdef MADV_POPULATE_WRITE
+    if (const std::uint64_t rest = (size - huge + kSmallPage - 1) / kSmallPage * kSmallPage; populate && rest != 0)
+      madvise(static_cast<unsigned char *>(block) + huge, rest, MADV_POPULATE_WRITE);
+#endif
+    return static_cast<unsigned char *>(block);
+  }
+#endif
   return static_cast<unsigned char *>(std::malloc(size));
+}
+
+// Gives back the end of the image's block beyond `keep` bytes (at least
+// ImageSize). A block on huge pages keeps whole huge pages: cutting one in
+// two would split it into small pages, whose mappings the next pass over the
+// image would pay for page by page.
+void ShrinkImage(std::uint64_t keep) {
+  if (MyPageInfo.ImageData == nullptr) return;
+  if (OnHugePages(MyPageInfo.ImageData) && keep >= kHugePage) keep = WholeHugePages(keep);
+  if (keep >= MyPageInfo.ImageCapacity) return;
+  // Should shrinking ever fail, the larger block simply stays.
+  if (void *shrunk = std::realloc(MyPageInfo.ImageData, keep)) {
+    MyPageInfo.ImageData = static_cast<unsigned char *>(shrunk);
+    MyPageInfo.ImageCapacity = keep;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -110,20 +185,88 @@ std::uint64_t GrayBytesPerLine(PixelFormat format) {
   return format == PixelFormat::Rgb24 ? MyPageInfo.BytesPerLine / 3 : MyPageInfo.Width;
 }
 
+// (11 b0 + 59 b1 + 30 b2) / 100 without a division: the weighted sum is at
+// most 25500, and for every value up to there multiplying by 5243 and
+// shifting right by 19 truncates exactly as dividing by 100 does.
+constexpr std::uint32_t kDivide100Factor = 5243;
+constexpr unsigned kDivide100Shift = 19;
+
+constexpr unsigned char RgbGray(std::uint32_t b0, std::uint32_t b1, std::uint32_t b2) {
+  return static_cast<unsigned char>(((11u * b0 + 59u * b1 + 30u * b2) * kDivide100Factor) >> kDivide100Shift);
+}
+
+constexpr bool Divide100Exact() {
+  for (std::uint32_t sum = 0; sum <= 25500; ++sum)
+    if ((sum * kDivide100Factor) >> kDivide100Shift != sum / 100) return false;
+  return true;
+}
+static_assert(Divide100Exact());
+
+// Sixteen RGB pixels at a time where the processor has byte shuffles
+// (AVX2 on x86-64, chosen at run time; NEON on arm64); the same weights and
+// the same exact division. The 48 bytes of sixteen pixels are read before
+// their sixteen gray bytes are written, so the conversion in place holds.
+#if defined(__x86_64__) || defined(__aarch64__)
+#define DOTWEAVE_GRAY_VECTOR 1
+#if defined(__x86_64__)
+#define DOTWEAVE_GRAY_TARGET __attribute__((target("avx2")))
+#else
+#define DOTWEAVE_GRAY_TARGET
+#endif
+
+typedef std::uint16_t Words16 __attribute__((vector_size(32)));
+typedef std::uint32_t Longs16 __attribute__((vector_size(64)));
+
+// Converts the first pixels of a row, sixteen at a time; returns how many.
+DOTWEAVE_GRAY_TARGET std::uint64_t RgbGrayVector(const unsigned char *in, unsigned char *out, std::uint64_t pixels) {
+  std::uint64_t x = 0;
+  for (; x + 16 <= pixels; x += 16, in += 48) {
+    const Pixels16 a = Load16(in), b = Load16(in + 16), c = Load16(in + 32);
+    const Pixels16 firstAB = __builtin_shufflevector(a, b, 0, 3, 6, 9, 12, 15, 18, 21, 24, 27, 30, 0, 0, 0, 0, 0);
+    const Pixels16 first = __builtin_shufflevector(firstAB, c, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 17, 20, 23, 26, 29);
+    const Pixels16 secondAB = __builtin_shufflevector(a, b, 1, 4, 7, 10, 13, 16, 19, 22, 25, 28, 31, 0, 0, 0, 0, 0);
+    const Pixels16 second = __builtin_shufflevector(secondAB, c, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 18, 21, 24, 27, 30);
+    const Pixels16 thirdAB = __builtin_shufflevector(a, b, 2, 5, 8, 11, 14, 17, 20, 23, 26, 29, 0, 0, 0, 0, 0, 0);
+    const Pixels16 third = __builtin_shufflevector(thirdAB, c, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 16, 19, 22, 25, 28, 31);
+    const Words16 sum = __builtin_convertvector(first, Words16) * 11 + __builtin_convertvector(second, Words16) * 59 +
+                        __builtin_convertvector(third, Words16) * 30;
+    const Longs16 gray = (__builtin_convertvector(sum, Longs16) * kDivide100Factor) >> kDivide100Shift;
+    Store16(out + x, __builtin_convertvector(gray, Pixels16));
+  }
+  return x;
+}
+
+bool GrayVectorAvailable() {
+#if defined(__x86_64__)
+  return __builtin_cpu_supports("avx2");
+#else
+  return true;
+#endif
+}
+#endif
+
 // One gray row from the `avail` bytes of a collected row that arrived (fewer
 // than a whole row when the page was cut there); pixels without data are
-// white.
+// white. `out` may be the start of `in` or lie before it (the conversion in
+// place): every byte is read before the first write that could reach it.
 void GrayRow(PixelFormat format, const unsigned char *in, std::uint64_t avail, unsigned char *out,
              std::uint64_t pixels) {
   std::uint64_t x = 0;
   switch (format) {
-    case PixelFormat::Rgb24:
-      for (const std::uint64_t whole = std::min(pixels, avail / 3); x < whole; ++x, in += 3)
-        out[x] = static_cast<unsigned char>((11u * in[0] + 59u * in[1] + 30u * in[2]) / 100u);
+    case PixelFormat::Rgb24: {
+      const std::uint64_t whole = std::min(pixels, avail / 3);
+#ifdef DOTWEAVE_GRAY_VECTOR
+      if (GrayVectorAvailable()) {
+        x = RgbGrayVector(in, out, whole);
+        in += 3 * x;
+      }
+#endif
+      for (; x < whole; ++x, in += 3) out[x] = RgbGray(in[0], in[1], in[2]);
       break;
+    }
     case PixelFormat::Gray8:
       x = std::min(pixels, avail);
-      if (x != 0) std::memcpy(out, in, x);
+      if (x != 0 && out != in) std::memmove(out, in, x);
       break;
     case PixelFormat::InkGray8:
       for (const std::uint64_t whole = std::min(pixels, avail); x < whole; ++x)
@@ -169,34 +312,83 @@ bool EnsureWholeImage() {
 // Quarter turns
 // ---------------------------------------------------------------------------
 
-// Turns the H x B image by a quarter: `place(y, x)` gives the output offset
-// of input pixel (y, x) in the B x H result. Walked in square tiles so that
-// neither the reads nor the writes stride through the whole page per pixel.
-template <typename Place>
-void QuarterTurn(Place place) {
-  if (MyPageInfo.PageFailed || !EnsureWholeImage()) return;
-  const std::uint64_t h = MyPageInfo.Height;
-  const std::uint64_t b = MyPageInfo.BytesPerLine;
-  const std::uint64_t size = h * b;
-  unsigned char *turned = AllocateImage(size);
-  if (size != 0 && turned == nullptr) {
-    FailPageNoMemory();
-    return;
-  }
+// Turns the H x B image by a quarter into the B x H image at `turned`:
+// counter-clockwise (input pixel (y, x) to row B - 1 - x, column y) or
+// clockwise (to row x, column H - 1 - y). Walked in square tiles that fit the
+// first-level cache, so that neither the reads nor the writes stride through
+// the whole page per pixel: within a tile each output row is written as one
+// run while the input is read down a column of the tile.
+void TurnTiles(const unsigned char *in, std::uint64_t h, std::uint64_t b, bool clockwise, unsigned char *turned) {
   constexpr std::uint64_t kTile = 64;
-  const unsigned char *in = MyPageInfo.ImageData;
   for (std::uint64_t y0 = 0; y0 < h; y0 += kTile) {
     const std::uint64_t y1 = std::min(h, y0 + kTile);
     for (std::uint64_t x0 = 0; x0 < b; x0 += kTile) {
       const std::uint64_t x1 = std::min(b, x0 + kTile);
-      for (std::uint64_t y = y0; y < y1; ++y)
-        for (std::uint64_t x = x0; x < x1; ++x) turned[place(y, x)] = in[y * b + x];
+      for (std::uint64_t x = x0; x < x1; ++x) {
+        const unsigned char *column = in + y0 * b + x;
+        if (clockwise) {
+          unsigned char *out = turned + x * h + (h - 1 - y0);
+          for (std::uint64_t y = y0; y < y1; ++y, column += b) *out-- = *column;
+        } else {
+          unsigned char *out = turned + (b - 1 - x) * h + y0;
+          for (std::uint64_t y = y0; y < y1; ++y, column += b) *out++ = *column;
+        }
+      }
     }
   }
-  ReplaceImage(turned, size);
+}
+
+// A quarter turn of the whole page image. When the image's block has room
+// for a second image behind the first (the gray conversion leaves it when a
+// quarter turn follows), the turned image is built there and copied back to
+// the front, so the page needs no second buffer; otherwise a new buffer takes
+// the place of the old one.
+void QuarterTurn(bool clockwise) {
+  if (MyPageInfo.PageFailed || !EnsureWholeImage()) return;
+  const std::uint64_t h = MyPageInfo.Height;
+  const std::uint64_t b = MyPageInfo.BytesPerLine;
+  const std::uint64_t size = h * b;
+  if (size == 0) {
+    ReplaceImage(nullptr, 0);
+  } else {
+    const bool behind = MyPageInfo.ImageCapacity / 2 >= size;
+    unsigned char *turned = behind ? MyPageInfo.ImageData + size : AllocateImage(size);
+    if (turned == nullptr) {
+      FailPageNoMemory();
+      return;
+    }
+    TurnTiles(MyPageInfo.ImageData, h, b, clockwise, turned);
+    if (behind) {
+      std::memcpy(MyPageInfo.ImageData, turned, size);
+      ShrinkImage(size);
+    } else {
+      ReplaceImage(turned, size);
+    }
+  }
   MyPageInfo.Width = h;
   MyPageInfo.Height = b;
   MyPageInfo.BytesPerLine = h;
+}
+
+// ---------------------------------------------------------------------------
+// Binarisation
+// ---------------------------------------------------------------------------
+
+// Bytes above `threshold` become white, the others black.
+void ThresholdBytes(unsigned char *data, std::uint64_t size, unsigned char threshold) {
+  const Pixels16 limit = Splat16(threshold);
+  std::uint64_t i = 0;
+  for (; i + 16 <= size; i += 16) Store16(data + i, reinterpret_cast<Pixels16>(Load16(data + i) > limit));
+  for (; i < size; ++i) data[i] = data[i] > threshold ? kWhite : kBlack;
+}
+
+// Bytes at or above the limit of their column phase (x mod 8) become white.
+void DitherRow(unsigned char *row, std::uint64_t width, const unsigned char (&limits)[8]) {
+  Pixels16 limit;
+  for (int i = 0; i < 16; ++i) limit[i] = limits[i & 7];
+  std::uint64_t x = 0;
+  for (; x + 16 <= width; x += 16) Store16(row + x, reinterpret_cast<Pixels16>(Load16(row + x) >= limit));
+  for (; x < width; ++x) row[x] = row[x] >= limits[x & 7] ? kWhite : kBlack;
 }
 
 // ---------------------------------------------------------------------------
@@ -211,6 +403,29 @@ constexpr unsigned char kFiveToFour[32] = {
     0x8, 0x9, 0xA, 0xB, 0xA, 0xD, 0xA, 0xB, 0xC, 0xD, 0xA, 0x9, 0xC, 0xD, 0xE, 0xF,
 };
 
+// The table as logic, so that sixteen columns are decided at once: output
+// rows 0 and 3 are input rows 0 and 4, and the two middle rows are these
+// sums of products (checked against the table for all 32 patterns below).
+template <typename T>
+constexpr T MiddleRow1(T r0, T r1, T r2, T r3, T r4) {
+  return (r1 & r2) | (r1 & ~r0) | (r1 & ~r3) | (r2 & ~r0) | (r2 & r4 & ~r3);
+}
+template <typename T>
+constexpr T MiddleRow2(T r0, T r1, T r2, T r3, T r4) {
+  return (r2 & r3) | (r3 & ~r1) | (r3 & ~r4) | (r0 & r2 & ~r1 & ~r4);
+}
+
+constexpr bool FiveToFourLogicMatchesTheTable() {
+  for (unsigned pattern = 0; pattern < 32; ++pattern) {
+    const auto bit = [pattern](unsigned row) { return (pattern >> (4 - row)) & 1u; };
+    const unsigned o1 = MiddleRow1(bit(0), bit(1), bit(2), bit(3), bit(4)) & 1u;
+    const unsigned o2 = MiddleRow2(bit(0), bit(1), bit(2), bit(3), bit(4)) & 1u;
+    if (((bit(0) << 3) | (o1 << 2) | (o2 << 1) | bit(4)) != kFiveToFour[pattern]) return false;
+  }
+  return true;
+}
+static_assert(FiveToFourLogicMatchesTheTable());
+
 // ---------------------------------------------------------------------------
 // Line thinning
 // ---------------------------------------------------------------------------
@@ -219,19 +434,58 @@ constexpr std::uint64_t kThinWindow = 140;
 
 bool IsDark(unsigned char pixel) { return pixel < 80; }
 
+// Dark pixels among the `count` (at most 16) pixels at `p`.
+std::uint64_t DarkCount(const unsigned char *p, std::uint64_t count) {
+  if (count < 16) {
+    std::uint64_t dark = 0;
+    for (std::uint64_t i = 0; i < count; ++i) dark += IsDark(p[i]);
+    return dark;
+  }
+  const Pixels16 ones = reinterpret_cast<Pixels16>(Load16(p) < Splat16(80)) & Splat16(1);
+  std::uint64_t low, high;
+  std::memcpy(&low, &ones, sizeof low);
+  std::memcpy(&high, reinterpret_cast<const unsigned char *>(&ones) + 8, sizeof high);
+  // Byte sums of at most 2, added up in the top byte.
+  return ((low + high) * 0x0101010101010101ull) >> 56;
+}
+
 // Whether some window starting at a dark pixel (140 pixels, or up to the row
-// end) is more than 60 % dark. The dark count of the window is carried along
-// as it slides, so the row is read twice at most.
+// end) is more than 60 % dark. The row is taken in blocks of 16 pixels: a
+// window starting in block k lies within blocks k to k + 9, so when those ten
+// blocks hold too few dark pixels for even the shortest window starting in
+// block k, no window there is dense and the block is passed over. The other
+// blocks are tested pixel by pixel, the dark count carried along as the
+// window slides.
 bool RowHasDenseWindow(const unsigned char *row, std::uint64_t width) {
-  std::uint64_t end = std::min(kThinWindow, width);
-  std::uint64_t dark = 0;
-  for (std::uint64_t i = 0; i < end; ++i) dark += IsDark(row[i]);
-  for (std::uint64_t p = 0; p < width; ++p) {
-    if (IsDark(row[p])) {
-      if (10 * dark > 6 * (end - p)) return true;
-      --dark;
+  constexpr std::uint64_t kBlock = 16;
+  constexpr std::uint64_t kSpan = 10;  // blocks a window starting in a block can reach
+  static_assert(kSpan * kBlock >= kBlock - 1 + kThinWindow, "the last pixel of a window lies in the span");
+  const std::uint64_t blocks = (width + kBlock - 1) / kBlock;
+  const auto blockDark = [&](std::uint64_t k) {
+    const std::uint64_t from = k * kBlock;
+    return DarkCount(row + from, std::min(kBlock, width - from));
+  };
+  std::uint64_t counts[kSpan];
+  std::uint64_t spanDark = 0;  // dark pixels in blocks k .. k + kSpan - 1
+  for (std::uint64_t k = 0; k < std::min(kSpan, blocks); ++k) spanDark += counts[k] = blockDark(k);
+  for (std::uint64_t k = 0; k < blocks; ++k) {
+    const std::uint64_t first = k * kBlock;
+    const std::uint64_t last = std::min(first + kBlock, width) - 1;
+    const std::uint64_t shortest = std::min(kThinWindow, width - last);
+    if (10 * spanDark > 6 * shortest) {
+      std::uint64_t end = std::min(first + kThinWindow, width);
+      std::uint64_t dark = 0;
+      for (std::uint64_t i = first; i < end; ++i) dark += IsDark(row[i]);
+      for (std::uint64_t p = first; p <= last; ++p) {
+        if (IsDark(row[p])) {
+          if (10 * dark > 6 * (end - p)) return true;
+          --dark;
+        }
+        if (end < width) dark += IsDark(row[end++]);
+      }
     }
-    if (end < width) dark += IsDark(row[end++]);
+    spanDark -= counts[k % kSpan];
+    if (k + kSpan < blocks) spanDark += counts[k % kSpan] = blockDark(k + kSpan);
   }
   return false;
 }
@@ -275,7 +529,8 @@ void OEMWriteOriginalPageData(const unsigned char *line, std::uint64_t size) {
     } else {
       capacity = std::min(kMaxPageImageBytes, std::max(capacity, MyPageInfo.ImageCapacity * 3 / 2));
     }
-    void *grown = std::realloc(MyPageInfo.ImageData, capacity);
+    void *grown = MyPageInfo.ImageData == nullptr ? AllocateImage(capacity)
+                                                   : std::realloc(MyPageInfo.ImageData, capacity);
     if (grown == nullptr) {
       FailPageNoMemory();
       return;
@@ -294,6 +549,11 @@ void OEMWriteOriginalPageData(const unsigned char *line, std::uint64_t size) {
 // Converts the collected page to one gray byte per pixel, 0 black to 255
 // white. RGB pixels weigh their first byte 11, second 59 and third 30. Rows
 // that never arrived, and the missing end of a cut row, come out white.
+//
+// Where the gray image is no longer than the collected one (RGB and 8-bit
+// pages), it is written over the collected image from the front, each gray
+// row at or before the place of the row it comes from, and the buffer is
+// then shrunk to the gray image: the page is never held twice.
 void OEMRGBToGray() {
   if (MyPageInfo.PageFailed) return;
   const PixelFormat format = PageFormat();
@@ -308,7 +568,11 @@ void OEMRGBToGray() {
     FailPageTooLarge();
     return;
   }
-  unsigned char *gray = AllocateImage(*outSize);
+  const bool inPlace = *outSize != 0 && MyPageInfo.ImageData != nullptr && outStride <= inStride &&
+                       MyPageInfo.ImageCapacity >= *outSize &&
+                       (format == PixelFormat::Rgb24 || format == PixelFormat::Gray8 ||
+                        format == PixelFormat::InkGray8);
+  unsigned char *gray = inPlace ? MyPageInfo.ImageData : AllocateImage(*outSize);
   if (*outSize != 0 && gray == nullptr) {
     FailPageNoMemory();
     return;
@@ -323,7 +587,15 @@ void OEMRGBToGray() {
       GrayRow(format, in, avail, gray + y * outStride, outStride);
     }
   }
-  ReplaceImage(gray, *outSize);
+  if (inPlace) {
+    // The collected image's pages go back, except the room a quarter turn
+    // that follows builds its image in.
+    MyPageInfo.ImageSize = *outSize;
+    const bool quarterTurn = PrintPa.Rotation == 90 || PrintPa.Rotation == 270;
+    ShrinkImage(quarterTurn && *outSize <= MyPageInfo.ImageCapacity / 2 ? 2 * *outSize : *outSize);
+  } else {
+    ReplaceImage(gray, *outSize);
+  }
   MyPageInfo.BytesPerLine = outStride;
   // Width walks the rows from here on (thinning, encoders); a header whose
   // width exceeds its RGB row must not send those walks past the image.
@@ -341,11 +613,7 @@ void OEMRotationPhotograph() {
 }
 
 // Quarter turn counter-clockwise: the top-right corner becomes the top-left.
-void Rotation_90() {
-  const std::uint64_t h = MyPageInfo.Height;
-  const std::uint64_t b = MyPageInfo.BytesPerLine;
-  QuarterTurn([h, b](std::uint64_t y, std::uint64_t x) { return (b - 1 - x) * h + y; });
-}
+void Rotation_90() { QuarterTurn(false); }
 
 // A half turn of rows laid end to end is the whole buffer reversed.
 void Rotation_180() {
@@ -355,10 +623,7 @@ void Rotation_180() {
 }
 
 // Quarter turn clockwise: the bottom-left corner becomes the top-left.
-void Rotation_270() {
-  const std::uint64_t h = MyPageInfo.Height;
-  QuarterTurn([h](std::uint64_t y, std::uint64_t x) { return x * h + (h - 1 - y); });
-}
+void Rotation_270() { QuarterTurn(true); }
 
 // ---------------------------------------------------------------------------
 // Binarisation
@@ -381,7 +646,13 @@ void API_DitherColor() {
   unsigned char *data = MyPageInfo.ImageData;
   if (PrintPa.ImagePrint != 1) {
     const std::int64_t threshold = 255 - std::int64_t{PrintPa.GrayLevel};
-    for (std::uint64_t i = 0; i < MyPageInfo.ImageSize; ++i) data[i] = data[i] > threshold ? kWhite : kBlack;
+    if (MyPageInfo.ImageSize == 0) return;
+    // No byte exceeds 255, and every byte exceeds a negative threshold.
+    if (threshold >= 255 || threshold < 0) {
+      std::memset(data, threshold < 0 ? kWhite : kBlack, MyPageInfo.ImageSize);
+      return;
+    }
+    ThresholdBytes(data, MyPageInfo.ImageSize, static_cast<unsigned char>(threshold));
     return;
   }
   if (!EnsureWholeImage()) return;
@@ -389,11 +660,10 @@ void API_DitherColor() {
   const std::uint64_t b = MyPageInfo.BytesPerLine;
   for (std::uint64_t y = 0; y < MyPageInfo.Height; ++y) {
     // v = pixel >> 2 reaches the entry M exactly when pixel >= 4 * M.
-    unsigned limits[8];
+    unsigned char limits[8];
     for (unsigned phase = 0; phase < 8; ++phase)
-      limits[phase] = 4u * static_cast<unsigned>(BayerDispersion[phase][y & 7]);
-    unsigned char *row = data + y * b;
-    for (std::uint64_t x = 0; x < b; ++x) row[x] = row[x] >= limits[x & 7] ? kWhite : kBlack;
+      limits[phase] = static_cast<unsigned char>(4 * BayerDispersion[phase][y & 7]);
+    DitherRow(data + y * b, b, limits);
   }
 }
 
@@ -422,20 +692,39 @@ void OEMCompressionData_NeedlePrinter() {
   }
   MyPageInfo.ReducedData = reduced;
 
+  // One pass: each group's five rows are read and its four rows written
+  // both to ReducedData (1 a dot) and over the front of ImageData (0x00 a
+  // dot). Output row 4g + k never lies after input row 5g + k, and a group's
+  // columns are all read before they are written, so the rows still to be
+  // read are never overwritten. The bytes after the reduced image keep
+  // their old content outside the image.
   unsigned char *data = MyPageInfo.ImageData;
+  const Pixels16 one = Splat16(1);
   for (std::uint64_t g = 0; g < groups; ++g) {
     const unsigned char *in = data + 5 * g * b;
-    unsigned char *out = reduced + 4 * g * b;
-    for (std::uint64_t x = 0; x < b; ++x) {
+    unsigned char *outImage = data + 4 * g * b;
+    unsigned char *outDots = reduced + 4 * g * b;
+    std::uint64_t x = 0;
+    for (; x + 16 <= b; x += 16) {
+      const Pixels16 r0 = Dots16(in + x), r1 = Dots16(in + b + x), r2 = Dots16(in + 2 * b + x),
+                     r3 = Dots16(in + 3 * b + x), r4 = Dots16(in + 4 * b + x);
+      const Pixels16 rows[4] = {r0, MiddleRow1(r0, r1, r2, r3, r4), MiddleRow2(r0, r1, r2, r3, r4), r4};
+      for (std::uint64_t r = 0; r < 4; ++r) {
+        Store16(outDots + r * b + x, rows[r] & one);
+        Store16(outImage + r * b + x, ~rows[r]);
+      }
+    }
+    for (; x < b; ++x) {
       unsigned pattern = 0;
       for (std::uint64_t r = 0; r < 5; ++r) pattern = (pattern << 1) | (in[r * b + x] == kBlack ? 1u : 0u);
       const unsigned dots = kFiveToFour[pattern];
-      for (std::uint64_t r = 0; r < 4; ++r) out[r * b + x] = static_cast<unsigned char>((dots >> (3 - r)) & 1u);
+      for (std::uint64_t r = 0; r < 4; ++r) {
+        const bool dot = (dots >> (3 - r)) & 1u;
+        outDots[r * b + x] = dot ? 1 : 0;
+        outImage[r * b + x] = dot ? kBlack : kWhite;
+      }
     }
   }
-  // The reduced image is never longer than the one it came from, so it
-  // fits the front of ImageData.
-  for (std::uint64_t k = 0; k < MyPageInfo.ReducedSize; ++k) data[k] = reduced[k] ? kBlack : kWhite;
   MyPageInfo.Height = MyPageInfo.ReducedHeight;
   MyPageInfo.ImageSize = MyPageInfo.ReducedSize;
 }
@@ -454,3 +743,7 @@ void FindLineHorizental_1440() {
     for (std::uint64_t x = (y & 1) ? 0 : 1; x < w; x += 2) row[x] = kWhite;
   }
 }
+
+// Page-sized work buffers of the command streams take the same path as the
+// page image, but are not mapped ahead: only what is written of them counts.
+unsigned char *OEMAllocatePageBuffer(std::uint64_t size) { return AllocateImage(size, false); }

@@ -138,6 +138,9 @@ void FindLineHorizental_1440();
 // Command buffer, page emission and command streams (commands.cpp)
 // ---------------------------------------------------------------------------
 
+// A page-sized buffer for free and realloc, on huge pages where the kernel
+// offers them (image.cpp); null for size 0 or when memory is exhausted.
+unsigned char *OEMAllocatePageBuffer(std::uint64_t size);
 void OEMWritePrintData(const void *data, std::uint64_t size);
 void OEMEndPage();
 void OrganizePrintInstructionOnePage();
