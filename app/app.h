@@ -26,6 +26,9 @@ pappl_pr_driver_t *Drivers();
 bool DriverCallback(pappl_system_t *system, const char *driver_name, const char *device_uri,
                     const char *device_id, pappl_pr_driver_data_t *data, ipp_t **attrs, void *cbdata);
 
+// Adds the serial: device scheme after PAPPL's own ones.
+void RegisterSerialScheme();
+
 // The catalogue printer of a PAPPL printer.
 const catalogue::Printer *PrinterOf(pappl_printer_t *printer);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/serial.h"
 #include "app/settings.h"
 
 namespace app {
@@ -208,8 +209,13 @@ const catalogue::Printer *PrinterOf(pappl_printer_t *printer) {
   return name ? catalogue::FindPrinter(name) : nullptr;
 }
 
-bool DriverCallback(pappl_system_t *system, const char *driver_name, const char *, const char *,
+bool DriverCallback(pappl_system_t *system, const char *driver_name, const char *device_uri, const char *,
                     pappl_pr_driver_data_t *d, ipp_t **attrs, void *) {
+  // PAPPL creates the printer only when this returns true.
+  if (const std::string why = dwserial::CheckSerialDeviceUri(device_uri); !why.empty()) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Refusing %s: %s", device_uri, why.c_str());
+    return false;
+  }
   const catalogue::Printer *p = driver_name ? catalogue::FindPrinter(driver_name) : nullptr;
   if (p == nullptr || d == nullptr || attrs == nullptr) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".", driver_name ? driver_name : "(null)");

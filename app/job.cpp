@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -40,7 +42,6 @@ struct FilterChild {
   cups_page_header2_t headerTemplate{};  // the fields the PPD's options set
   std::thread pump;
   bool terminated = false;   // SIGTERM sent
-  bool pageFailed = false;   // a page could not be passed on
   std::string failure;       // why, for the job's message
   int lineFormat = 0;        // LineFormat of the current page
   std::vector<unsigned char> line;  // a converted line
@@ -292,16 +293,16 @@ bool FinishChild(pappl_job_t *job, FilterChild &child) {
   }
   child.pid = -1;
   if (papplJobIsCanceled(job)) return true;
-  std::string why = child.failure;
-  if (why.empty() && child.deviceFailed) why = "Unable to send the job to the printer.";
-  if (why.empty() && WIFSIGNALED(status))
-    why = "The dotweave filter crashed (signal " + std::to_string(WTERMSIG(status)) + ").";
-  if (why.empty() && WIFEXITED(status) && WEXITSTATUS(status) != 0)
+  // The most telling reason first: a crash, then the filter's own ERROR line,
+  // then what the application saw go wrong.
+  std::string why;
+  if (child.deviceFailed) why = "Unable to send the job to the printer.";
+  else if (WIFSIGNALED(status)) why = "The dotweave filter crashed (signal " + std::to_string(WTERMSIG(status)) + ").";
+  else if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
     why = child.lastError.empty() ? "The dotweave filter failed with status " + std::to_string(WEXITSTATUS(status)) + "."
                                   : child.lastError;
+  else why = child.failure;
   if (why.empty()) return true;
-  if (!child.lastError.empty() && why.find(child.lastError) == std::string::npos && !child.deviceFailed)
-    why += " " + child.lastError;
   papplJobSetMessage(job, "%s", why.c_str());
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
   return false;
@@ -327,12 +328,48 @@ LineFormat LineFormatOf(const catalogue::Printer &entry, const cups_page_header2
   return LineFormat::Unsupported;
 }
 
+// PAPPL ends a job whose page or line callback failed without calling the
+// end-job callback: the child is reaped and the job's reason set right away.
+bool AbortChild(pappl_job_t *job) {
+  FilterChild *child = ChildOf(job);
+  if (child == nullptr) return false;
+  Terminate(*child);
+  FinishChild(job, *child);
+  papplJobSetData(job, nullptr);
+  delete child;
+  return false;
+}
+
+// PNG images above this size are refused: a 4 x 6 inch label at 600 dpi is
+// 2400 x 3600 pixels, a US letter page at 300 dpi 2550 x 3300.
+constexpr std::uint64_t kMaxPngPixels = 64ull * 1000 * 1000;
+
+// The pixel count a PNG document's header declares, 0 when it has none.
+std::uint64_t PngPixels(const char *filename) {
+  unsigned char head[24];
+  FILE *f = filename ? std::fopen(filename, "rb") : nullptr;
+  if (f == nullptr) return 0;
+  const std::size_t n = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  if (n < sizeof head || std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) != 0 || std::memcmp(head + 12, "IHDR", 4) != 0)
+    return 0;
+  auto be32 = [&](int at) {
+    return (std::uint64_t{head[at]} << 24) | (std::uint64_t{head[at + 1]} << 16) | (std::uint64_t{head[at + 2]} << 8) |
+           head[at + 3];
+  };
+  return be32(16) * be32(20);
+}
+
 }  // namespace
 
 bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
   const catalogue::Printer *entry = PrinterOf(papplJobGetPrinter(job));
   if (entry == nullptr) {
     papplJobSetMessage(job, "The printer's driver is unknown.");
+    return false;
+  }
+  if (PngPixels(papplJobGetFilename(job)) > kMaxPngPixels) {
+    papplJobSetMessage(job, "The PNG image is too large to print.");
     return false;
   }
   const FilterSettings settings = MapSettings(*entry, SettingsOf(job, *options, *entry));
@@ -378,9 +415,7 @@ bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
     FailJob(job, *child, "The page's raster format (" + std::to_string(page.cupsBitsPerPixel) +
                              " bits per pixel, color space " + std::to_string(page.cupsColorSpace) +
                              ") is not one this printer prints.");
-    child->pageFailed = true;
-    Terminate(*child);
-    return false;
+    return AbortChild(job);
   }
   child->lineFormat = static_cast<int>(format);
   cups_page_header2_t header = child->headerTemplate;
@@ -406,8 +441,7 @@ bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
   header.NumCopies = 1;
   if (!cupsRasterWriteHeader2(child->raster, &header)) {
     FailJob(job, *child, "The filter stopped reading the job.");
-    child->pageFailed = true;
-    return false;
+    return AbortChild(job);
   }
   return true;
 }
@@ -415,11 +449,8 @@ bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
 bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned,
                const unsigned char *line) {
   FilterChild *child = ChildOf(job);
-  if (child == nullptr || child->pageFailed) return false;
-  if (papplJobIsCanceled(job)) {
-    Terminate(*child);
-    return false;
-  }
+  if (child == nullptr) return false;
+  if (papplJobIsCanceled(job)) return AbortChild(job);
   unsigned bytes = options->header.cupsBytesPerLine;
   const auto format = static_cast<LineFormat>(child->lineFormat);
   if (format != LineFormat::Copy) {
@@ -434,16 +465,15 @@ bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
   }
   if (cupsRasterWritePixels(child->raster, const_cast<unsigned char *>(line), bytes) != bytes) {
     FailJob(job, *child, "The filter stopped reading the job.");
-    child->pageFailed = true;
-    return false;
+    return AbortChild(job);
   }
   return true;
 }
 
 bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned) {
   FilterChild *child = ChildOf(job);
-  if (child && papplJobIsCanceled(job)) Terminate(*child);
-  return child != nullptr && !child->pageFailed;
+  if (child && papplJobIsCanceled(job)) return AbortChild(job);
+  return child != nullptr;
 }
 
 bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {

@@ -16,9 +16,11 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/app.h"
+#include "app/serial.h"
 
 #ifndef DOTWEAVE_FILTER_PATH
 #define DOTWEAVE_FILTER_PATH "/usr/lib/cups/filter/dotweave"
@@ -119,6 +121,32 @@ pappl_loglevel_t LogLevel(const char *name) {
   return PAPPL_LOGLEVEL_INFO;
 }
 
+}  // namespace
+
+// PAPPL adds its own device schemes (file, usb, socket, ...) at its first
+// device call, and only while it has none: that call goes first.
+void RegisterSerialScheme() {
+  papplDeviceList(PAPPL_DEVTYPE_FILE, [](const char *, const char *, const char *, void *) { return true; }, nullptr,
+                  nullptr, nullptr);
+  dwRegisterSerialScheme();
+}
+
+namespace {
+
+// Documents sent without a format: the printer languages PAPPL does not
+// know by their first bytes (a ZPL "^XA" or "~" command, an EPL "N" or "q"
+// line, a PCL reset); NULL lets PAPPL look.
+const char *DetectLanguage(const unsigned char *header, size_t size, void *) {
+  std::string_view head(reinterpret_cast<const char *>(header), size);
+  while (!head.empty() && (head.front() == '\r' || head.front() == '\n' || head.front() == ' ')) head.remove_prefix(1);
+  if (head.rfind("^XA", 0) == 0 || head.rfind("~DG", 0) == 0 || head.rfind("^XZ", 0) == 0 || head.rfind("~JS", 0) == 0)
+    return "application/vnd.zebra-zpl";
+  if (head.rfind("N\n", 0) == 0 || head.rfind("N\r\n", 0) == 0 || head.rfind("q", 0) == 0)
+    return "application/vnd.eltron-epl";
+  if (head.rfind("\x1b" "E", 0) == 0 || head.rfind("\x1b%-12345X", 0) == 0) return "application/vnd.hp-pcl";
+  return nullptr;
+}
+
 bool SaveState(pappl_system_t *system, void *) { return papplSystemSaveState(system, gConfig.stateFile.c_str()); }
 
 pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) {
@@ -158,10 +186,12 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
                                     PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY),
       "dotweave", port, "_print,_universal", spool.c_str(), logFile.c_str(), level, nullptr, false);
   if (system == nullptr) return nullptr;
+  RegisterSerialScheme();
   papplSystemAddListeners(system, hostname);
   if (hostname) papplSystemSetHostName(system, hostname);
   papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), nullptr, nullptr, DriverCallback, nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
+  papplSystemSetMIMECallback(system, DetectLanguage, nullptr);
   papplSystemSetFooterHTML(system, "dotweave " DOTWEAVE_APP_VERSION
                                    ": label, receipt and dot-matrix printers");
   pappl_version_t version{};
@@ -178,8 +208,28 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
 }  // namespace
 }  // namespace app
 
+// "add" and "modify" with a serial: device URI that cannot work are refused
+// here, with the reason: PAPPL's answer to the request would only say that
+// the driver cannot be used with the printer.
+int CheckDeviceArguments(int argc, char *argv[]) {
+  if (argc < 2 || (std::strcmp(argv[1], "add") != 0 && std::strcmp(argv[1], "modify") != 0)) return 0;
+  for (int i = 2; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], "-v") != 0) continue;
+    const std::string why = dwserial::CheckSerialDeviceUri(argv[i + 1]);
+    if (!why.empty()) {
+      std::fprintf(stderr, "%s: %s: %s\n", argv[0], argv[i + 1], why.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}
+
 int main(int argc, char *argv[]) {
   signal(SIGPIPE, SIG_IGN);  // a filter child that dies must not take the server with it
+  // "devices" lists ports in the client process. PAPPL adds its own schemes
+  // (file, usb, socket, ...) only while it has none, so they go first.
+  if (argc > 1 && std::strcmp(argv[1], "devices") == 0) app::RegisterSerialScheme();
+  if (const int status = CheckDeviceArguments(argc, argv)) return status;
   return papplMainloop(argc, argv, DOTWEAVE_APP_VERSION, nullptr, app::DriverCount(), app::Drivers(), nullptr,
                        app::DriverCallback, nullptr, nullptr, app::SystemCallback, nullptr, nullptr);
 }

@@ -4,7 +4,6 @@
 // settings in a CUPS queue.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -100,16 +99,7 @@ class AppJobs : public ::testing::Test {
 };
 AppServer *AppJobs::server_ = nullptr;
 
-// The server's log lines about jobs, for failure messages.
-std::string LogTail(const AppServer &s) {
-  std::istringstream log(s.log());
-  std::string out, line;
-  while (std::getline(log, line))
-    if (line.find("[Job") != std::string::npos && line.find("Filter: INFO") == std::string::npos &&
-        line.find("Filter: ATTR") == std::string::npos)
-      out += line + "\n";
-  return "\n---- server log:\n" + (out.size() > 6000 ? out.substr(out.size() - 6000) : out);
-}
+std::string LogTail(const AppServer &s) { return s.jobLog(); }
 
 std::string LastOutput(AppServer &s, const std::string &printer, const JobOutcome &job) {
   return s.Output(printer, job);

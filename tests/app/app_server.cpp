@@ -166,6 +166,16 @@ std::string AppServer::log() const {
   return s.str();
 }
 
+std::string AppServer::jobLog() const {
+  std::istringstream in(log());
+  std::string out, line;
+  while (std::getline(in, line))
+    if (line.find("[Job") != std::string::npos && line.find("Filter: INFO") == std::string::npos &&
+        line.find("Filter: ATTR") == std::string::npos && line.find("header.") == std::string::npos)
+      out += line + "\n";
+  return "\n---- server log:\n" + (out.size() > 6000 ? out.substr(out.size() - 6000) : out);
+}
+
 FilterResult AppServer::Command(const std::string &subcommand, std::vector<std::string> args, const std::string &uri) {
   FilterRun run;
   run.binary = AppBinary();

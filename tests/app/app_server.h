@@ -40,6 +40,7 @@ class AppServer {
   std::string systemUri() const;
   std::string printerUri(const std::string &name) const;
   std::string log() const;  // the server's log file
+  std::string jobLog() const;  // its lines about jobs, for failure messages
 
   // Runs a dotweave-app sub-command against this server ("-u" added).
   FilterResult Command(const std::string &subcommand, std::vector<std::string> args, const std::string &uri = "");
