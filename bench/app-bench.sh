@@ -1,0 +1,71 @@
+#!/bin/sh
+# The printer application against the filter alone, in one run: N (200)
+# 4 x 6 inch labels submitted as PNG to a ZPL printer on a file: device of a
+# private dotweave-app, then the same number of the same page as CUPS raster
+# through the dotweave filter alone. Prints labels per second through the
+# application, its overhead per job over the filter alone, and the server's
+# peak memory.
+#
+#   bench/app-bench.sh [BUILD_DIR] [N]
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-$ROOT/build/normal}
+N=${2:-200}
+APP=$BUILD/app/dotweave-app
+FILTER=$BUILD/dotweave
+PPD=$BUILD/ppd/dotweave-zpl.ppd
+WORK=$(mktemp -d /tmp/dotweave-app-bench-XXXXXX)
+PORT=$((20000 + $$ % 20000))
+SERVER=""
+cleanup() {
+  [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null && wait "$SERVER" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT INT TERM
+
+now() { date +%s.%N; }
+
+# The page: the sample label rendered at 203 dpi, as PNG and as CUPS raster.
+gs -q -dSAFER -dBATCH -dNOPAUSE -dFirstPage=1 -dLastPage=1 -sDEVICE=pnggray -r203 -o "$WORK/label.png" "$ROOT/samples/label-4x6.ps"
+gs -q -dSAFER -dBATCH -dNOPAUSE -dFirstPage=1 -dLastPage=1 -sDEVICE=cups -dcupsColorSpace=3 -dcupsBitsPerColor=1 -r203 \
+   -o "$WORK/label.ras" "$ROOT/samples/label-4x6.ps"
+
+DOTWEAVE_FILTER=$FILTER "$APP" server -o server-port=$PORT -o listen-hostname=localhost \
+  -o state-directory="$WORK/state" -o log-level=warn >"$WORK/server.out" 2>&1 &
+SERVER=$!
+i=0
+until "$APP" printers -u "ipp://localhost:$PORT/ipp/system" >/dev/null 2>&1; do
+  i=$((i + 1)); [ $i -lt 100 ] || { echo "server did not start"; exit 1; }; sleep 0.1
+done
+mkdir -p "$WORK/out"
+"$APP" add -u "ipp://localhost:$PORT/ipp/system" -d zpl -v "file://$WORK/out" -m dotweave-zpl
+
+start=$(now)
+i=0
+while [ $i -lt "$N" ]; do
+  cp "$WORK/label.png" "$WORK/label-$i.png"
+  "$APP" submit -u "ipp://localhost:$PORT/ipp/print/zpl" "$WORK/label-$i.png" >/dev/null
+  i=$((i + 1))
+done
+until [ "$(ls "$WORK/out" | wc -l)" -ge "$N" ] &&
+      ! "$APP" jobs -u "ipp://localhost:$PORT/ipp/print/zpl" | grep -q -E 'pending|processing'; do
+  sleep 0.05
+done
+app_end=$(now)
+peak=$(awk '/VmHWM/ {print $2}' "/proc/$SERVER/status")
+
+fstart=$(now)
+i=0
+while [ $i -lt "$N" ]; do
+  PPD=$PPD "$FILTER" 1 user label 1 "" <"$WORK/label.ras" >/dev/null 2>&1
+  i=$((i + 1))
+done
+fend=$(now)
+
+awk -v a0="$start" -v a1="$app_end" -v f0="$fstart" -v f1="$fend" -v n="$N" -v peak="$peak" 'BEGIN {
+  app = a1 - a0; filt = f1 - f0
+  printf "labels through dotweave-app: %d in %.2f s (%.1f labels/s)\n", n, app, n / app
+  printf "filter alone:                %d in %.2f s (%.1f ms each)\n", n, filt, 1000 * filt / n
+  printf "application overhead per job: %.1f ms (submit client included)\n", 1000 * (app - filt) / n
+  printf "server peak memory (VmHWM):   %.1f MiB\n", peak / 1024
+}'
