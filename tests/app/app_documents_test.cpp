@@ -153,3 +153,29 @@ TEST(AppDocuments, NeedleOptionsAndPhotoDitherReachTheFilter) {
 }
 
 }  // namespace
+
+namespace {
+
+// SIGTERM stops the server cleanly; started again on the same directory it
+// has the same printers and defaults.
+TEST(AppServerState, RestartKeepsPrintersAndDefaults) {
+  TempDir dir;
+  {
+    AppServer first({}, dir.path());
+    ASSERT_TRUE(first.running());
+    ASSERT_TRUE(first.AddPrinter("kv412", "kv412-a"));
+    EXPECT_TRUE(first.SetPrinterInteger("kv412", "page-rotation-default", 180));
+    EXPECT_EQ(first.Stop(), 0);
+  }
+  AppServer second({}, dir.path());
+  ASSERT_TRUE(second.running());
+  const FilterResult printers = second.Command("printers", {});
+  EXPECT_NE(printers.out.find("kv412"), std::string::npos) << printers.out << printers.err;
+  RasterPage page{MakeHeader(832, 32, 24, 203), Bytes(std::size_t{832} * 3 * 32, 0)};
+  const std::string pwg = PwgRasterFile(dir, "p.pwg", {page});
+  const JobOutcome job = second.Print("kv412", pwg, "image/pwg-raster");
+  ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message;
+  EXPECT_NE(second.log().find("Rotation=180"), std::string::npos) << second.jobLog();
+}
+
+}  // namespace

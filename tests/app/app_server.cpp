@@ -193,6 +193,19 @@ bool AppServer::AddPrinter(const std::string &name, const std::string &driver, s
   return r.exitStatus == 0;
 }
 
+bool AppServer::SetPrinterInteger(const std::string &printer, const std::string &name, int value) {
+  http_t *http = Connect(port_);
+  if (http == nullptr) return false;
+  const std::string uri = printerUri(printer);
+  ipp_t *request = ippNewRequest(IPP_OP_SET_PRINTER_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+  ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_INTEGER, name.c_str(), value);
+  ippDelete(cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str()));
+  httpClose(http);
+  return cupsLastError() == IPP_STATUS_OK;
+}
+
 JobOutcome AppServer::Submit(const std::string &printer, const std::string &file, const std::string &format,
                              const std::string &options) {
   JobOutcome out;

@@ -45,6 +45,9 @@ class AppServer {
   // Runs a dotweave-app sub-command against this server ("-u" added).
   FilterResult Command(const std::string &subcommand, std::vector<std::string> args, const std::string &uri = "");
 
+  // Set-Printer-Attributes of one integer attribute (a NAME-default, say).
+  bool SetPrinterInteger(const std::string &printer, const std::string &name, int value);
+
   // Adds a printer whose device writes one file per job into outDir(name).
   bool AddPrinter(const std::string &name, const std::string &driver, std::string deviceUri = "");
   std::string outDir(const std::string &name) const { return stateDir_ + "/out-" + name; }
