@@ -145,6 +145,9 @@ TEST_F(AppBadInput, DeviceThatCannotBeOpenedIsRefused) {
 }
 
 TEST_F(AppBadInput, MemoryDoesNotGrowFromJobToJob) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer keeps freed memory in quarantine, so the server's size says nothing";
+#endif
   for (int i = 0; i < 5; ++i) ASSERT_EQ(server_.Print("kv412", good_, "image/pwg-raster").state, IPP_JSTATE_COMPLETED);
   const long before = server_.RssKilobytes();
   for (int i = 0; i < 30; ++i) ASSERT_EQ(server_.Print("kv412", good_, "image/pwg-raster").state, IPP_JSTATE_COMPLETED);

@@ -33,7 +33,7 @@ RasterPage OneBitPage(unsigned w, unsigned h, unsigned dpi, const std::vector<st
   p.data.assign(std::size_t{p.header.cupsBytesPerLine} * h, 0);
   for (unsigned y = 0; y < h; ++y)
     for (unsigned x = 0; x < w; ++x)
-      if (dots[std::size_t{y} * w + x]) p.data[std::size_t{y} * p.header.cupsBytesPerLine + x / 8] |= 0x80 >> (x % 8);
+      if (dots[std::size_t{y} * w + x]) p.data[std::size_t{y} * p.header.cupsBytesPerLine + x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
   return p;
 }
 

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -81,6 +82,13 @@ void AddJobAttributes(ipp_t *request, const std::string &options) {
   cupsFreeOptions(count, opts);
 }
 
+// Under LeakSanitizer, what PAPPL and libcups keep to the end is not ours.
+std::string LsanOptions() {
+  const char *given = std::getenv("LSAN_OPTIONS");
+  return std::string(given && *given ? std::string(given) + ":" : "") + "suppressions=" DOTWEAVE_SOURCE_DIR
+         "/tests/app/lsan-pappl.supp";
+}
+
 }  // namespace
 
 std::string AppBinary() { return DOTWEAVE_APP_BINARY; }
@@ -99,6 +107,7 @@ AppServer::AppServer(std::map<std::string, std::string> env, std::string stateDi
                                    "listen-hostname=localhost", "-o", "state-directory=" + stateDir_, "-o",
                                    "log-level=debug"};
   env.emplace("DOTWEAVE_FILTER", DOTWEAVE_BINARY);
+  env.emplace("LSAN_OPTIONS", LsanOptions());
   std::vector<std::string> envStrings;
   for (char **e = environ; *e; ++e) {
     const std::string v = *e;
@@ -179,6 +188,7 @@ std::string AppServer::jobLog() const {
 FilterResult AppServer::Command(const std::string &subcommand, std::vector<std::string> args, const std::string &uri) {
   FilterRun run;
   run.binary = AppBinary();
+  run.env["LSAN_OPTIONS"] = LsanOptions();
   run.args = {subcommand, "-u", uri.empty() ? systemUri() : uri};
   for (std::string &a : args) run.args.push_back(std::move(a));
   return RunFilter(run);
