@@ -49,7 +49,7 @@ void StartRgbPage(std::uint64_t width, std::uint64_t height) {
   MyPageInfo.BytesPerLine = 3 * width;
 }
 
-// Part 5.1: gray = (11 b0 + 59 b1 + 30 b2) / 100, white where nothing arrived.
+// The gray conversion: gray = (11 b0 + 59 b1 + 30 b2) / 100, white where nothing arrived.
 Bytes GrayByDefinition(const Bytes &rgb, std::uint64_t width, std::uint64_t height) {
   Bytes gray(width * height, 255);
   for (std::uint64_t i = 0; i < width * height && 3 * i + 2 < rgb.size(); ++i)
@@ -139,7 +139,7 @@ TEST_F(FastGrayTest, EightBitPagesConvertInPlaceAsDefined) {
 
 // ---- Quarter turns ----------------------------------------------------------
 
-// Part 5.1's table: 90 sends (y, x) to (B - 1 - x, y), 270 to (x, H - 1 - y).
+// The rotation table: 90 sends (y, x) to (B - 1 - x, y), 270 to (x, H - 1 - y).
 Bytes TurnedByDefinition(const Bytes &in, std::uint64_t h, std::uint64_t b, int rotation) {
   Bytes out(in.size());
   for (std::uint64_t y = 0; y < h; ++y)
@@ -241,7 +241,7 @@ TEST_F(FastBinariseTest, DitherAsDefinedOnOddSizes) {
 
 // ---- Five-to-four reduction -------------------------------------------------
 
-// Part 5.3's table, row for row: input rows r0..r4 to output rows o0..o3.
+// The five-to-four reduction table, row for row: input rows r0..r4 to output rows o0..o3.
 const char *const kReductionTable[32] = {
     "0000", "0001", "0010", "0011", "0100", "0101", "0110", "0111", "0100", "0101", "0110",
     "0101", "0100", "0101", "0110", "0111", "1000", "1001", "1010", "1011", "1010", "1101",
@@ -281,7 +281,7 @@ TEST_F(FastReductionTest, RandomPagesReduceAsTheTableSays) {
 
 // ---- Line thinning ----------------------------------------------------------
 
-// Part 5.4: some dark pixel starts a window of up to 140 pixels that is more
+// Line thinning: some dark pixel starts a window of up to 140 pixels that is more
 // than 60 % dark (dark: below 80).
 bool DenseByDefinition(const Bytes &row) {
   for (std::size_t p = 0; p < row.size(); ++p) {
@@ -352,7 +352,7 @@ TEST_F(FastThinningTest, DenseWindowFromTheLastPixelOfABlockIsFound) {
 
 // ---- Thermal run code --------------------------------------------------------
 
-// Part 6.3 step 3, dot by dot.
+// The thermal run coding, dot by dot.
 std::string RunCodeByDefinition(const unsigned char *line, std::size_t n) {
   std::string out;
   unsigned char value = line[0];
@@ -405,7 +405,7 @@ TEST(FastThermalTest, LinesCodeAsDefinedByteForByte) {
       std::string expected;
       for (unsigned y = 0; y < height; ++y) {
         // The printed line: the image's first 832 columns, or the image
-        // centred on the head (Part 6.3 step 2).
+        // centred on the head (the thermal line placement).
         std::vector<unsigned char> line(832, 0xFF);
         const unsigned char *row = image.px.data() + std::size_t{y} * width;
         if (width >= 832) std::memcpy(line.data(), row, 832);
@@ -421,7 +421,7 @@ TEST(FastThermalTest, LinesCodeAsDefinedByteForByte) {
 
 // ---- PCL and EPL page-mode lines ---------------------------------------------
 
-// Part 2.2's mode 3 against `seed` (null for no seed), command by command.
+// PCL compression mode 3 against `seed` (null for no seed), command by command.
 std::string PclRowByDefinition(const Bytes &row, const Bytes *seed) {
   std::string built;
   std::size_t pos = 0;
