@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,8 +26,7 @@
 
 #include "app/app.h"
 #include "app/settings.h"
-
-extern char **environ;
+#include "app/child_process.h"
 
 namespace app {
 namespace {
@@ -128,10 +126,9 @@ void Pump(pappl_job_t *job, pappl_device_t *device, FilterChild *child, int outF
 
 std::vector<std::string> ChildEnvironment(pappl_printer_t *printer, const catalogue::Printer &entry) {
   std::vector<std::string> env;
-  for (char **e = environ; *e; ++e) {
-    const std::string_view v(*e);
+  for (std::string &v : CurrentEnvironment()) {
     if (v.rfind("PPD=", 0) == 0 || v.rfind("PRINTER=", 0) == 0 || v.rfind("DEVICE_URI=", 0) == 0) continue;
-    env.emplace_back(v);
+    env.push_back(std::move(v));
   }
   env.push_back("PPD=" + gPaths.ppdDir + "/" + entry.fileName());
   env.push_back(std::string("PRINTER=") + papplPrinterGetName(printer));
@@ -140,62 +137,18 @@ std::vector<std::string> ChildEnvironment(pappl_printer_t *printer, const catalo
   return env;
 }
 
-std::vector<char *> Pointers(std::vector<std::string> &strings) {
-  std::vector<char *> out;
-  for (std::string &s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
-
 // Starts the filter with its standard streams on three pipes.
 bool SpawnFilter(pappl_job_t *job, FilterChild &child, const std::string &optionArgument, int &outFd,
                  int &errFd) {
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0) return false;
-  if (pipe2(out, O_CLOEXEC) != 0) {
-    close(in[0]), close(in[1]);
-    return false;
-  }
-  if (pipe2(err, O_CLOEXEC) != 0) {
-    close(in[0]), close(in[1]), close(out[0]), close(out[1]);
-    return false;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  // PAPPL's threads block some signals; the filter must see SIGTERM and SIGPIPE.
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGTERM);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-  pappl_printer_t *printer = papplJobGetPrinter(job);
   std::vector<std::string> args = {gPaths.filter, std::to_string(papplJobGetID(job)),
                                    papplJobGetUsername(job) ? papplJobGetUsername(job) : "guest",
                                    papplJobGetName(job) ? papplJobGetName(job) : "", "1", optionArgument};
-  std::vector<std::string> env = ChildEnvironment(printer, *child.printer);
-  std::vector<char *> argv = Pointers(args), envp = Pointers(env);
-  const int status = posix_spawn(&child.pid, gPaths.filter.c_str(), &actions, &attr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  close(in[0]), close(out[1]), close(err[1]);
-  if (status != 0) {
-    close(in[1]), close(out[0]), close(err[0]);
-    child.pid = -1;
-    errno = status;
-    return false;
-  }
-  child.toChild = in[1];
-  outFd = out[0];
-  errFd = err[0];
+  ChildProcess process;
+  if (!Spawn(std::move(args), ChildEnvironment(papplJobGetPrinter(job), *child.printer), true, process)) return false;
+  child.pid = process.pid;
+  child.toChild = process.input;
+  outFd = process.output;
+  errFd = process.errors;
   return true;
 }
 

@@ -2,9 +2,7 @@
 // media size into CUPS raster (its "cups" device, as a CUPS queue would), and
 // the pages go through the same bridge to the filter as PAPPL's raster pages.
 #include <cups/raster.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +13,7 @@
 #include <vector>
 
 #include "app/app.h"
-
-extern char **environ;
+#include "app/child_process.h"
 
 namespace app {
 namespace {
@@ -49,51 +46,6 @@ std::vector<std::string> GhostscriptArguments(const catalogue::Printer &entry, c
           "-sOutputFile=%stdout",
           "-f",
           file};
-}
-
-struct Ghostscript {
-  pid_t pid = -1;
-  int out = -1;
-  int err = -1;
-};
-
-bool SpawnGhostscript(std::vector<std::string> args, Ghostscript &gs) {
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return false;
-  if (pipe2(err, O_CLOEXEC) != 0) {
-    close(out[0]), close(out[1]);
-    return false;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGTERM);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  std::vector<char *> argv;
-  for (std::string &a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const int status = posix_spawnp(&gs.pid, args[0].c_str(), &actions, &attr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  close(out[1]), close(err[1]);
-  if (status != 0) {
-    close(out[0]), close(err[0]);
-    errno = status;
-    return false;
-  }
-  gs.out = out[0];
-  gs.err = err[0];
-  return true;
 }
 
 // Ghostscript's messages, for the log and for the job's message on failure.
@@ -148,25 +100,25 @@ bool PdfFilter(pappl_job_t *job, pappl_device_t *device, void *) {
   const char *file = papplJobGetFilename(job);
   if (entry == nullptr || file == nullptr) return false;
   pappl_pr_options_t *options = papplJobCreatePrintOptions(job, 0, false);
-  Ghostscript gs;
-  if (!SpawnGhostscript(GhostscriptArguments(*entry, *options, file), gs)) {
+  ChildProcess gs;
+  if (!Spawn(GhostscriptArguments(*entry, *options, file), CurrentEnvironment(), false, gs)) {
     papplJobSetMessage(job, "Unable to start Ghostscript (%s): %s", gPaths.ghostscript.c_str(), strerror(errno));
     papplJobDeletePrintOptions(options);
     return false;
   }
   std::string messages;
-  std::thread reader(ReadMessages, gs.err, &messages);
+  std::thread reader(ReadMessages, gs.errors, &messages);
   bool ok = StartJob(job, options, device);
   unsigned pages = 0;
   if (ok) {
-    cups_raster_t *ras = cupsRasterOpen(gs.out, CUPS_RASTER_READ);
+    cups_raster_t *ras = cupsRasterOpen(gs.output, CUPS_RASTER_READ);
     ok = PrintPages(job, options, device, ras, pages);
     cupsRasterClose(ras);
     if (!ok || papplJobIsCanceled(job)) kill(gs.pid, SIGTERM);
   } else {
     kill(gs.pid, SIGTERM);
   }
-  close(gs.out);
+  close(gs.output);
   const int status = Wait(gs.pid);
   reader.join();
   const bool gsFailed = !papplJobIsCanceled(job) && ok &&

@@ -12,6 +12,7 @@
 
 #include "dotweave/filter.h"
 #include "oem/oem.h"
+#include "oem/pixels16.h"
 
 // ---------------------------------------------------------------------------
 // Command buffer and page emission
@@ -518,26 +519,7 @@ constexpr unsigned char kBandRowBit[kBandRows] = {0x80, 0x80, 0x40, 0x40, 0x20, 
                                                   0x08, 0x08, 0x04, 0x04, 0x02, 0x02, 0x01, 0x01};
 constexpr std::size_t BandHalf(std::size_t row) { return row % 2 == 1 ? 0 : kNeedleDots; }
 
-// Sixteen band columns at a time (GCC and Clang vector extensions): a
-// comparison gives 0xFF in every byte where it holds, 0x00 elsewhere.
-typedef unsigned char Pixels16 __attribute__((vector_size(16)));
-
-Pixels16 Load16(const unsigned char *p) {
-  Pixels16 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-void Store16(unsigned char *p, Pixels16 v) { std::memcpy(p, &v, sizeof v); }
-
-Pixels16 Splat16(unsigned char value) {
-  Pixels16 v;
-  for (int i = 0; i < 16; ++i) v[i] = value;
-  return v;
-}
-
-// 0xFF in every byte that is exactly 0x00 (a dot), 0x00 elsewhere.
-Pixels16 Dots16(const unsigned char *p) { return reinterpret_cast<Pixels16>(Load16(p) == Splat16(0)); }
+using namespace oem16;
 
 // A row is blank when no column from `first` on holds a black (0x00) dot.
 bool NeedleRowBlank(std::uint64_t y, std::size_t first) {

@@ -14,6 +14,7 @@
 
 #include "dotweave/filter.h"
 #include "oem/oem.h"
+#include "oem/pixels16.h"
 
 namespace {
 
@@ -25,32 +26,7 @@ constexpr std::uint64_t kMaxPageImageBytes = std::uint64_t{512} << 20;
 constexpr unsigned char kWhite = 0xFF;
 constexpr unsigned char kBlack = 0x00;
 
-// ---------------------------------------------------------------------------
-// Sixteen pixels at a time
-// ---------------------------------------------------------------------------
-
-// Sixteen bytes as one value. A comparison of two of them gives 0xFF in every
-// byte where it holds and 0x00 where it does not: exactly the dot bytes of
-// the binarisation, and masks for the dot logic of the needle steps.
-// (GCC and Clang vector extensions; SSE2 or NEON code on both targets.)
-typedef unsigned char Pixels16 __attribute__((vector_size(16)));
-
-Pixels16 Load16(const unsigned char *p) {
-  Pixels16 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-void Store16(unsigned char *p, Pixels16 v) { std::memcpy(p, &v, sizeof v); }
-
-Pixels16 Splat16(unsigned char value) {
-  Pixels16 v;
-  for (int i = 0; i < 16; ++i) v[i] = value;
-  return v;
-}
-
-// 0xFF in every byte that is exactly 0x00 (a dot), 0x00 elsewhere.
-Pixels16 Dots16(const unsigned char *p) { return reinterpret_cast<Pixels16>(Load16(p) == Splat16(0)); }
+using namespace oem16;
 
 // rows x bytesPerRow, or nothing when that exceeds the page image limit.
 std::optional<std::uint64_t> ImageBytes(std::uint64_t rows, std::uint64_t bytesPerRow) {
