@@ -187,7 +187,14 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
       "dotweave", port, "_print,_universal", spool.c_str(), logFile.c_str(), level, nullptr, false);
   if (system == nullptr) return nullptr;
   RegisterSerialScheme();
-  papplSystemAddListeners(system, hostname);
+  // A port that another program holds must stop the server with the reason,
+  // not leave it running with nothing to answer on.
+  if (!papplSystemAddListeners(system, hostname)) {
+    std::fprintf(stderr, "dotweave-app: cannot listen on %s port %d: %s\n", hostname ? hostname : "all addresses",
+                 port, std::strerror(errno));
+    papplSystemDelete(system);
+    return nullptr;
+  }
   if (hostname) papplSystemSetHostName(system, hostname);
   papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), nullptr, nullptr, DriverCallback, nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);

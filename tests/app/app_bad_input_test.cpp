@@ -2,7 +2,10 @@
 // with a reason, nothing half-printed is reported as printed, the next job
 // prints, and the server's memory does not grow from job to job.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -180,6 +183,33 @@ TEST(AppFilterCrash, AKilledFilterFailsOnlyItsJob) {
   const JobOutcome next = server.Print("kv412", pwg, "image/pwg-raster");
   EXPECT_EQ(next.state, IPP_JSTATE_COMPLETED) << next.message;
   EXPECT_EQ(dwdecode::DecodeOemThermal(server.Output("kv412", next)).pages.size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// A server whose port another program holds stops at once and says why,
+// instead of running with nothing to answer on.
+TEST(AppServerStart, APortInUseStopsTheServerWithTheReason) {
+  const int holder = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(holder, 1), 0);
+  ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr *>(&addr), &len), 0);
+  TempDir dir;
+  FilterRun run;
+  run.binary = AppBinary();
+  run.env["LSAN_OPTIONS"] = LsanOptions();
+  run.args = {"server", "-o", "server-port=" + std::to_string(ntohs(addr.sin_port)), "-o",
+              "listen-hostname=127.0.0.1", "-o", "state-directory=" + dir.path()};
+  const FilterResult r = RunFilter(run);
+  close(holder);
+  EXPECT_NE(r.exitStatus, 0);
+  EXPECT_NE(r.err.find("cannot listen on 127.0.0.1 port"), std::string::npos) << r.err;
 }
 
 }  // namespace

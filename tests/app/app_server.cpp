@@ -42,6 +42,46 @@ int FreePort() {
   return ntohs(addr.sin_port);
 }
 
+// The inodes of the sockets listening on a loopback or wildcard TCP port,
+// from /proc/net/tcp and tcp6.
+std::vector<std::string> ListeningInodes(int port) {
+  std::vector<std::string> inodes;
+  for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+      fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+      const std::size_t colon = local.rfind(':');
+      if (state != "0A" || colon == std::string::npos) continue;
+      if (std::stoi(local.substr(colon + 1), nullptr, 16) == port) inodes.push_back(inode);
+    }
+  }
+  return inodes;
+}
+
+// How many of the sockets listening on `port` process `pid` holds, and how
+// many there are.
+std::pair<std::size_t, std::size_t> ListenersOn(pid_t pid, int port) {
+  const std::vector<std::string> inodes = ListeningInodes(port);
+  const std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
+  DIR *dir = inodes.empty() ? nullptr : opendir(fdDir.c_str());
+  if (dir == nullptr) return {0, inodes.size()};
+  std::size_t owned = 0;
+  while (dirent *entry = readdir(dir)) {
+    char target[128];
+    const ssize_t n = readlink((fdDir + "/" + entry->d_name).c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;
+    target[n] = 0;
+    for (const std::string &inode : inodes)
+      if (std::string(target) == "socket:[" + inode + "]") ++owned;
+  }
+  closedir(dir);
+  return {owned, inodes.size()};
+}
+
 http_t *Connect(int port) {
   return httpConnect2("localhost", port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1, 5000, nullptr);
 }
@@ -82,6 +122,10 @@ void AddJobAttributes(ipp_t *request, const std::string &options) {
   cupsFreeOptions(count, opts);
 }
 
+}  // namespace
+
+std::string AppBinary() { return DOTWEAVE_APP_BINARY; }
+
 // Under LeakSanitizer, what PAPPL and libcups keep to the end is not ours.
 std::string LsanOptions() {
   const char *given = std::getenv("LSAN_OPTIONS");
@@ -89,9 +133,6 @@ std::string LsanOptions() {
          "/tests/app/lsan-pappl.supp";
 }
 
-}  // namespace
-
-std::string AppBinary() { return DOTWEAVE_APP_BINARY; }
 std::string PpdPath(const std::string &driver) { return std::string(DOTWEAVE_BUILD_DIR) + "/ppd/" + driver + ".ppd"; }
 
 AppServer::AppServer(std::map<std::string, std::string> env, std::string stateDir) {
@@ -101,6 +142,12 @@ AppServer::AppServer(std::map<std::string, std::string> env, std::string stateDi
   } else {
     stateDir_ = std::move(stateDir);
   }
+  // A port found free can be taken by another test's server before this one
+  // binds it: a server that could not listen exits, and the next port is tried.
+  for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) Start(env);
+}
+
+void AppServer::Start(std::map<std::string, std::string> env) {
   port_ = FreePort();
   const std::string log = stateDir_ + "/server.out";
   std::vector<std::string> args = {AppBinary(), "server", "-o", "server-port=" + std::to_string(port_), "-o",
@@ -128,7 +175,7 @@ AppServer::AppServer(std::map<std::string, std::string> env, std::string stateDi
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  // Ready when it answers on its port.
+  // Ready when it answers on its port, and the listener there is its own.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < deadline) {
     int status;
@@ -136,9 +183,18 @@ AppServer::AppServer(std::map<std::string, std::string> env, std::string stateDi
       pid_ = -1;
       return;
     }
-    if (http_t *http = Connect(port_)) {
-      httpClose(http);
+    // A server that got only one of the loopback addresses shares the port
+    // with another: it is stopped and the next port tried.
+    const auto [owned, listeners] = ListenersOn(pid_, port_);
+    if (owned > 0 && owned < listeners) {
+      Stop();
       return;
+    }
+    if (owned > 0) {
+      if (http_t *http = Connect(port_)) {
+        httpClose(http);
+        return;
+      }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

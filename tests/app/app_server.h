@@ -27,7 +27,8 @@ struct JobOutcome {
 
 class AppServer {
  public:
-  // `filter` replaces the built dotweave filter (a wrapper script, say).
+  // `env` is added to the server's environment (DOTWEAVE_FILTER, say);
+  // `stateDir` is a state directory to start on (a new one if empty).
   explicit AppServer(std::map<std::string, std::string> env = {}, std::string stateDir = "");
   ~AppServer();
   AppServer(const AppServer &) = delete;
@@ -67,6 +68,7 @@ class AppServer {
   long RssKilobytes() const;
 
  private:
+  void Start(std::map<std::string, std::string> env);
   std::optional<TempDir> ownDir_;
   std::string stateDir_;
   int port_ = 0;
@@ -76,6 +78,8 @@ class AppServer {
 
 // Built binaries and generated files.
 std::string AppBinary();
+// LSAN_OPTIONS for dotweave-app processes: what PAPPL and libcups keep to the end is not reported.
+std::string LsanOptions();
 std::string PpdPath(const std::string &driver);
 
 // Writes an 8-bit gray or 24-bit RGB PNG (no scaling: pHYs gives `dpi`).
