@@ -28,6 +28,8 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
 
 // Adds the serial: device scheme after PAPPL's own ones.
 void RegisterSerialScheme();
+// Set before papplMainloop: the system is made only to list the drivers.
+void ListOnlyDrivers(bool only);
 
 // The catalogue printer of a PAPPL printer.
 const catalogue::Printer *PrinterOf(pappl_printer_t *printer);

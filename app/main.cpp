@@ -38,6 +38,9 @@ namespace {
 struct ServerConfig {
   std::string stateDir;
   std::string stateFile;
+  // "drivers" makes a system only to list its drivers: it must not create a
+  // state directory, write files or listen.
+  bool listingOnly = false;
 };
 ServerConfig gConfig;
 
@@ -149,7 +152,23 @@ const char *DetectLanguage(const unsigned char *header, size_t size, void *) {
 
 bool SaveState(pappl_system_t *system, void *) { return papplSystemSaveState(system, gConfig.stateFile.c_str()); }
 
+// A system that only knows the drivers, for "drivers". Its spool is a fresh
+// directory, removed when the command ends.
+pappl_system_t *ListingSystem() {
+  static std::string spool;
+  char name[] = "/tmp/dotweave-app-XXXXXX";
+  if (mkdtemp(name) == nullptr) return nullptr;
+  spool = name;
+  std::atexit([] { rmdir(spool.c_str()); });
+  pappl_system_t *system = papplSystemCreate(PAPPL_SOPTIONS_NONE, "dotweave", 0, nullptr, spool.c_str(), "-",
+                                             PAPPL_LOGLEVEL_ERROR, nullptr, false);
+  if (system != nullptr)
+    papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), nullptr, nullptr, DriverCallback, nullptr);
+  return system;
+}
+
 pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) {
+  if (gConfig.listingOnly) return ListingSystem();
   const char *stateDir = cupsGetOption("state-directory", num_options, options);
   gConfig.stateDir = stateDir && *stateDir ? stateDir : DefaultStateDirectory();
   gConfig.stateFile = gConfig.stateDir + "/dotweave-app.state";
@@ -213,6 +232,8 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
 }
 
 }  // namespace
+
+void ListOnlyDrivers(bool only) { gConfig.listingOnly = only; }
 }  // namespace app
 
 // "add" and "modify" with a serial: device URI that cannot work are refused
@@ -233,6 +254,7 @@ int CheckDeviceArguments(int argc, char *argv[]) {
 
 int main(int argc, char *argv[]) {
   signal(SIGPIPE, SIG_IGN);  // a filter child that dies must not take the server with it
+  app::ListOnlyDrivers(argc > 1 && std::strcmp(argv[1], "drivers") == 0);
   // "devices" lists ports in the client process. PAPPL adds its own schemes
   // (file, usb, socket, ...) only while it has none, so they go first.
   if (argc > 1 && std::strcmp(argv[1], "devices") == 0) app::RegisterSerialScheme();

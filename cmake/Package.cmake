@@ -68,6 +68,11 @@ The package holds the filter, one PPD file per printer in
 /usr/share/ppd/dotweave, the print preview dotweave-preview, which turns a
 printer stream back into pictures, and the manual pages.")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The maintainer scripts enable and start dotweave-app.service on install,
+  # stop it on removal and forget it, with its state, on purge.
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+      ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_SOURCE_DIR}/packaging/prerm ${CMAKE_SOURCE_DIR}/packaging/postrm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ghostscript)
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cups-daemon, cups-filters")
   set(CPACK_STRIP_FILES ON)

@@ -3,7 +3,8 @@
 # from a build directory with CPack, checks it with lintian (an error fails,
 # warnings are listed), installs it with apt-get, prints through the
 # installed filter in the private-scheduler test with the PPD files from
-# /usr/share/ppd/dotweave, then purges it and checks that no file of it is
+# /usr/share/ppd/dotweave and through a private instance of the installed
+# dotweave-app, then purges it and checks that no file of it is
 # left. Installing needs root or password-less sudo; without them everything
 # after lintian is skipped.
 #
@@ -23,7 +24,7 @@ fail() {
 # ---- build and check the package (as the invoking user)
 [ -f "$BUILD/CMakeCache.txt" ] ||
   cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" -j 2 --target dotweave dotweave-preview dotweave_ppds dotweave_man \
+cmake --build "$BUILD" -j 2 --target dotweave dotweave-preview dotweave-app dotweave_ppds dotweave_man \
   dotweave_changelog dotweave-e2e-compare
 rm -f "$BUILD"/package/${PACKAGE}_*.deb
 cpack --config "$BUILD/CPackConfig.cmake" >"$BUILD/cpack.log" 2>&1 || { cat "$BUILD/cpack.log"; fail "cpack"; }
@@ -107,9 +108,21 @@ done
 sh "$ROOT/tests/e2e/cups-e2e.sh" --installed "$BUILD/tests/dotweave-e2e-compare" /usr/bin/dotweave-preview ||
   fail "printing through the installed package"
 
-# The printer application's checks go here: its binary and systemd unit in
-# place, its manual page, and a job through a private instance of the
-# installed dotweave-app.
+# ---- the printer application: binary, systemd unit, enabled as Debian
+# enables the services it installs, manual page, a job through a private
+# instance of it
+APP=/usr/sbin/dotweave-app
+UNIT=/usr/lib/systemd/system/dotweave-app.service
+[ -x "$APP" ] || fail "no $APP"
+[ -f "$UNIT" ] || fail "no $UNIT"
+grep -q "^ExecStart=$APP server" "$UNIT" || fail "$UNIT does not start $APP"
+[ -L /etc/systemd/system/multi-user.target.wants/dotweave-app.service ] ||
+  fail "the package did not enable dotweave-app.service"
+[ "$(man -w 8 dotweave-app 2>/dev/null)" = "/usr/share/man/man8/dotweave-app.8.gz" ] ||
+  fail "man does not find dotweave-app.8"
+"$APP" drivers | grep -q '^kv412-a ' || fail "the installed $APP does not list the kv412-a driver"
+sh "$ROOT/tests/e2e/app-installed.sh" "$APP" /usr/bin/dotweave-preview "$BUILD/tests/dotweave-e2e-compare" ||
+  fail "printing through the installed dotweave-app"
 
 # ---- purge, and nothing of the package may be left
 $SUDO apt-get purge -y -q "$PACKAGE" >"$WORK/purge.log" 2>&1 || { cat "$WORK/purge.log"; fail "apt-get purge"; }
@@ -128,5 +141,12 @@ while read -r path; do
   echo "left after the purge: $path"
   left=1
 done <"$WORK/files"
+# Nor the service's enablement and state, which are not package files.
+for path in /etc/systemd/system/multi-user.target.wants/dotweave-app.service /var/lib/dotweave-app; do
+  if [ -e "$path" ] || [ -L "$path" ]; then
+    echo "left after the purge: $path"
+    left=1
+  fi
+done
 [ "$left" -eq 0 ] || fail "the purge left files of the package"
 echo "PASS: package built, lintian-clean, installed, printed through and purged without a trace"
