@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/bridge.h"
 #include "app/settings.h"
 #include "app/child_process.h"
 
@@ -41,7 +42,7 @@ struct FilterChild {
   std::thread pump;
   bool terminated = false;   // SIGTERM sent
   std::string failure;       // why, for the job's message
-  int lineFormat = 0;        // LineFormat of the current page
+  BridgePage page;                  // the current page as the filter gets it
   std::vector<unsigned char> line;  // a converted line
   // Written by the pump thread, read after it has been joined.
   std::string lastError;     // the child's last ERROR line
@@ -261,26 +262,6 @@ bool FinishChild(pappl_job_t *job, FilterChild &child) {
   return false;
 }
 
-// How PAPPL's lines become the lines of the PPD's raster format: 1-bit black
-// for the label languages, 8-bit RGB for the OEM engine. PAPPL hands
-// monochrome pages to an RGB driver as 8-bit gray or black; those become RGB
-// with three equal components, as a CUPS queue renders a gray page.
-enum class LineFormat { Unsupported, Copy, GrayToRgb, BlackToRgb };
-
-LineFormat LineFormatOf(const catalogue::Printer &entry, const cups_page_header2_t &page) {
-  const unsigned space = static_cast<unsigned>(page.cupsColorSpace);
-  const bool black = space == CUPS_CSPACE_K;
-  const bool gray = space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW;
-  const bool rgb = space == CUPS_CSPACE_RGB || space == CUPS_CSPACE_SRGB;
-  if (entry.kind == catalogue::Kind::Label)
-    return page.cupsBitsPerPixel == 1 && black ? LineFormat::Copy : LineFormat::Unsupported;
-  if (page.cupsBitsPerColor != 8) return LineFormat::Unsupported;
-  if (page.cupsBitsPerPixel == 24 && rgb) return LineFormat::Copy;
-  if (page.cupsBitsPerPixel == 8 && gray) return LineFormat::GrayToRgb;
-  if (page.cupsBitsPerPixel == 8 && black) return LineFormat::BlackToRgb;
-  return LineFormat::Unsupported;
-}
-
 // PAPPL ends a job whose page or line callback failed without calling the
 // end-job callback: the child is reaped and the job's reason set right away.
 bool AbortChild(pappl_job_t *job) {
@@ -362,36 +343,12 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
 bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
   FilterChild *child = ChildOf(job);
   if (child == nullptr) return false;
-  const cups_page_header2_t &page = options->header;
-  const LineFormat format = LineFormatOf(*child->printer, page);
-  if (format == LineFormat::Unsupported) {
-    FailJob(job, *child, "The page's raster format (" + std::to_string(page.cupsBitsPerPixel) +
-                             " bits per pixel, color space " + std::to_string(page.cupsColorSpace) +
-                             ") is not one this printer prints.");
+  child->page = BridgePageOf(*child->printer, child->headerTemplate, options->header);
+  if (!child->page.error.empty()) {
+    FailJob(job, *child, child->page.error);
     return AbortChild(job);
   }
-  child->lineFormat = static_cast<int>(format);
-  cups_page_header2_t header = child->headerTemplate;
-  header.cupsWidth = page.cupsWidth;
-  header.cupsHeight = page.cupsHeight;
-  if (format == LineFormat::Copy) {
-    header.cupsBitsPerColor = page.cupsBitsPerColor;
-    header.cupsBitsPerPixel = page.cupsBitsPerPixel;
-    header.cupsBytesPerLine = page.cupsBytesPerLine;
-  } else {
-    header.cupsBitsPerColor = 8;
-    header.cupsBitsPerPixel = 24;
-    header.cupsBytesPerLine = page.cupsWidth * 3;
-    child->line.resize(header.cupsBytesPerLine);
-  }
-  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  header.HWResolution[0] = page.HWResolution[0];
-  header.HWResolution[1] = page.HWResolution[1];
-  header.PageSize[0] = page.PageSize[0];
-  header.PageSize[1] = page.PageSize[1];
-  std::memcpy(header.ImagingBoundingBox, page.ImagingBoundingBox, sizeof header.ImagingBoundingBox);
-  std::memcpy(header.cupsPageSize, page.cupsPageSize, sizeof header.cupsPageSize);
-  header.NumCopies = 1;
+  cups_page_header2_t &header = child->page.header;
   if (!cupsRasterWriteHeader2(child->raster, &header)) {
     FailJob(job, *child, "The filter stopped reading the job.");
     return AbortChild(job);
@@ -404,19 +361,9 @@ bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
   FilterChild *child = ChildOf(job);
   if (child == nullptr) return false;
   if (papplJobIsCanceled(job)) return AbortChild(job);
-  unsigned bytes = options->header.cupsBytesPerLine;
-  const auto format = static_cast<LineFormat>(child->lineFormat);
-  if (format != LineFormat::Copy) {
-    const unsigned width = std::min<unsigned>(options->header.cupsWidth, bytes);
-    const unsigned char invert = format == LineFormat::BlackToRgb ? 0xFF : 0x00;
-    for (unsigned x = 0; x < width; ++x) {
-      const unsigned char v = static_cast<unsigned char>(line[x] ^ invert);
-      child->line[3 * x] = child->line[3 * x + 1] = child->line[3 * x + 2] = v;
-    }
-    line = child->line.data();
-    bytes = static_cast<unsigned>(child->line.size());
-  }
-  if (cupsRasterWritePixels(child->raster, const_cast<unsigned char *>(line), bytes) != bytes) {
+  const std::span<const unsigned char> out = BridgeLine(child->page, options->header, line, child->line);
+  const auto bytes = static_cast<unsigned>(out.size());
+  if (cupsRasterWritePixels(child->raster, const_cast<unsigned char *>(out.data()), bytes) != bytes) {
     FailJob(job, *child, "The filter stopped reading the job.");
     return AbortChild(job);
   }

@@ -1,5 +1,5 @@
 #pragma once
-// Entry functions of the filter's fuzz targets and what the seed writer needs
+// Entry functions of the filter's and the printer application's fuzz targets and what the seed writer needs
 // to build their inputs. An entry takes one input and returns 0; a fault is a
 // crash, a hang or a sanitizer report. The libFuzzer binaries and the
 // regression replay tests call the same functions.
@@ -15,6 +15,18 @@ int FuzzRaster(const std::uint8_t *data, std::size_t size);
 // The decoders: the first byte picks the printer language (modulo 7, in the
 // order of dwdecode::Language); the rest is decoded as that language.
 int FuzzDecode(const std::uint8_t *data, std::size_t size);
+
+// The printer application's settings table: byte 0 picks the printer, then
+// darkness, speed and photo as fixed fields, then text lines (see
+// app_settings.cpp).
+int FuzzAppSettings(const std::uint8_t *data, std::size_t size);
+
+// The serial: device URI parser: the input is the URI.
+int FuzzSerialUri(const std::uint8_t *data, std::size_t size);
+
+// The raster bridge: byte 0 picks the printer, byte 1 the header template;
+// the rest is a PWG or CUPS raster stream.
+int FuzzRasterBridge(const std::uint8_t *data, std::size_t size);
 
 namespace dwfuzz {
 

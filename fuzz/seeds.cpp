@@ -1,17 +1,20 @@
 // dotweave-fuzz-seeds: writes the seed corpora of the filter's fuzz targets.
 //
-//   dotweave-fuzz-seeds CORPUS_ROOT     writes CORPUS_ROOT/raster/ and CORPUS_ROOT/decode/
+//   dotweave-fuzz-seeds CORPUS_ROOT     writes CORPUS_ROOT/<target>/ for every target
 //
 // Raster seeds are small valid CUPS raster jobs for every printer family, in
 // every pixel format the filter reads, plain and compressed, some cut short
 // in their second page. Decode seeds are what the filter prints for some of
-// those jobs, so the decoders start from real printer streams.
+// those jobs, so the decoders start from real printer streams. The printer
+// application's targets get settings, URIs and raster pages of a label, a
+// thermal and a needle printer.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "entries.h"
 #include "support/harness.h"
 
@@ -55,6 +58,90 @@ std::string ShapeName(const Shape &s) {
          "bit-" + std::to_string(s.dpi) + "dpi";
 }
 
+// The catalogue index of a driver, as the application targets' first byte.
+char PrinterByte(const char *driverName) {
+  const auto &printers = catalogue::Printers();
+  for (std::size_t i = 0; i < printers.size(); ++i)
+    if (printers[i].driverName == driverName) return static_cast<char>(i);
+  return 0;
+}
+
+std::string Int32(int v) {
+  const auto u = static_cast<unsigned>(v);
+  return {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8 & 0xFF), static_cast<char>(u >> 16 & 0xFF),
+          static_cast<char>(u >> 24 & 0xFF)};
+}
+
+// The printer application's targets: settings of a label family, a thermal
+// and a needle model; serial: URIs as CUPS writes them, and broken ones;
+// raster pages in every format the bridge takes and some it refuses.
+int WriteApplicationSeeds(const std::filesystem::path &root) {
+  int count = 0;
+  std::filesystem::create_directories(root / "app_settings");
+  struct Settings {
+    const char *name, *driver;
+    int configured, darkness, speed;
+    bool photo;
+    const char *text;
+  };
+  const Settings settings[] = {
+      {"zpl-defaults", "dotweave-zpl", -1, 0, 0, false, "\n\n\n"},
+      {"zpl-darkness-tracking", "dotweave-zpl", 70, 20, 10160, false, "\nweb\ntear-off\n"},
+      {"kv412-paper-vendor", "kv412-a", 50, -30, 2540, true,
+       "labels\n\n\nrotation=180\nhorizontal-adjust=-20\nunknown-name=1"},
+      {"lc586-needle-vendor", "lc586-a", 100, 100, 0, false,
+       "\n\n\nunidirectional-print=0\ncut-paper-position=-7\nfixed-page-height=9999"},
+      {"epl-extremes", "dotweave-epl-page", 2147483647, -2147483647, -1, true, "x\ngap\nweird\n="},
+  };
+  for (const Settings &c : settings) {
+    Write(root / "app_settings" / c.name, std::string(1, PrinterByte(c.driver)) + Int32(c.configured) +
+                                               Int32(c.darkness) + Int32(c.speed) +
+                                               std::string(1, c.photo ? '\1' : '\0') + c.text);
+    ++count;
+  }
+  std::filesystem::create_directories(root / "serial_uri");
+  const char *uris[] = {
+      "serial:/dev/ttyUSB0?baud=115200+bits=8+parity=none+flow=none",
+      "serial:/dev/ttyS0",
+      "serial:/dev/rfcomm0?baud=9600&flow=soft",
+      "serial:/dev/ttyACM0?baud=19200+bits=7+parity=even+stop=2+flow=rtscts",
+      "serial:/dev/tty%20odd?baud=38400+flow=dtrdsr",
+      "serial:/dev/ttyUSB0?baud=12345",
+      "serial:?baud=9600",
+      "SERIAL:/dev/ttyUSB0?BAUD=57600+FLOW=XONXOFF",
+      "serial:/dev/ttyUSB0?speed=9600",
+  };
+  for (std::size_t i = 0; i < sizeof uris / sizeof uris[0]; ++i) {
+    Write(root / "serial_uri" / ("uri-" + std::to_string(i)), uris[i]);
+    ++count;
+  }
+  std::filesystem::create_directories(root / "raster_bridge");
+  struct Page {
+    const char *name, *driver;
+    unsigned width, height, bits;
+    cups_cspace_t space;
+  };
+  const Page pages[] = {
+      {"zpl-black", "dotweave-zpl", 64, 8, 1, CUPS_CSPACE_K},
+      {"zpl-gray-refused", "dotweave-zpl", 16, 4, 8, CUPS_CSPACE_W},
+      {"kv412-rgb", "kv412-a", 32, 6, 24, CUPS_CSPACE_SRGB},
+      {"kv412-gray", "kv412-a", 40, 5, 8, CUPS_CSPACE_SW},
+      {"lc586-black", "lc586-a", 24, 4, 8, CUPS_CSPACE_K},
+      {"lc586-1bit-refused", "lc586-a", 24, 4, 1, CUPS_CSPACE_K},
+  };
+  for (const Page &p : pages) {
+    cups_page_header2_t h = dwtest::MakeHeader(p.width, p.height, p.bits, 203);
+    h.cupsColorSpace = p.space;
+    for (const bool compressed : {false, true}) {
+      const std::string raster = dwtest::WriteRaster({{h, Pattern(h, p.height)}, {h, Pattern(h, 2)}}, compressed);
+      Write(root / "raster_bridge" / (std::string(p.name) + (compressed ? "-compressed" : "")),
+            std::string(1, PrinterByte(p.driver)) + std::string(1, compressed ? '\1' : '\0') + raster);
+      ++count;
+    }
+  }
+  return count;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -96,6 +183,8 @@ int main(int argc, char **argv) {
       ++decode;
     }
   }
-  std::printf("wrote %d raster and %d decode seeds under %s\n", raster, decode, root.c_str());
+  const int application = WriteApplicationSeeds(root);
+  std::printf("wrote %d raster, %d decode and %d application seeds under %s\n", raster, decode, application,
+              root.c_str());
   return 0;
 }
