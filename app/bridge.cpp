@@ -7,8 +7,17 @@
 namespace app {
 namespace {
 
+// The color space as the number the header carries: a client's header may
+// hold any value, which is no valid cups_cspace_t to load.
+unsigned ColorSpaceOf(const cups_page_header2_t &page) {
+  unsigned space;
+  static_assert(sizeof space == sizeof page.cupsColorSpace);
+  std::memcpy(&space, &page.cupsColorSpace, sizeof space);
+  return space;
+}
+
 LineFormat LineFormatOf(const catalogue::Printer &printer, const cups_page_header2_t &page) {
-  const unsigned space = static_cast<unsigned>(page.cupsColorSpace);
+  const unsigned space = ColorSpaceOf(page);
   const bool black = space == CUPS_CSPACE_K;
   const bool gray = space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW;
   const bool rgb = space == CUPS_CSPACE_RGB || space == CUPS_CSPACE_SRGB;
@@ -37,7 +46,7 @@ BridgePage BridgePageOf(const catalogue::Printer &printer, const cups_page_heade
   bridge.format = LineFormatOf(printer, page);
   if (bridge.format == LineFormat::Unsupported) {
     bridge.error = "The page's raster format (" + std::to_string(page.cupsBitsPerPixel) +
-                   " bits per pixel, color space " + std::to_string(page.cupsColorSpace) +
+                   " bits per pixel, color space " + std::to_string(ColorSpaceOf(page)) +
                    ") is not one this printer prints.";
     return bridge;
   }

@@ -57,7 +57,9 @@ const Choice *MapOne(const catalogue::Printer &printer, const Option &o, const I
     case IppMapping::Darkness: {
       const Choice *def = o.FindChoice(o.defaultChoice);
       const int configured = ipp.darknessConfigured >= 0 ? ipp.darknessConfigured : DarknessPercent(o, *def);
-      return DarknessChoice(o, std::clamp(configured + ipp.printDarkness, 0, 100));
+      // Wide enough for any two values a client sends.
+      const long long sum = static_cast<long long>(configured) + ipp.printDarkness;
+      return DarknessChoice(o, static_cast<int>(std::clamp(sum, 0LL, 100LL)));
     }
     case IppMapping::Speed:
       return ipp.printSpeed > 0 ? SpeedChoice(o, levels, ipp.printSpeed) : nullptr;
@@ -100,9 +102,9 @@ int DarknessPercent(const Option &darkness, const Choice &choice) {
 
 const Choice *DarknessChoice(const Option &darkness, int percent) {
   const Choice *best = nullptr;
-  int bestDistance = 0;
+  long long bestDistance = 0;
   for (const Choice &c : darkness.choices) {
-    const int d = std::abs(DarknessPercent(darkness, c) - percent);
+    const long long d = std::llabs(static_cast<long long>(DarknessPercent(darkness, c)) - percent);
     if (best == nullptr || d < bestDistance) best = &c, bestDistance = d;
   }
   return best;
@@ -116,11 +118,11 @@ int SpeedValue(const Choice &choice, bool levels) {
 
 const Choice *SpeedChoice(const Option &speed, bool levels, int printSpeed) {
   const Choice *best = nullptr;
-  int bestDistance = 0;
+  long long bestDistance = 0;
   for (const Choice &c : speed.choices) {
     const int v = SpeedValue(c, levels);
     if (v == 0) continue;
-    const int d = std::abs(v - printSpeed);
+    const long long d = std::llabs(static_cast<long long>(v) - printSpeed);
     if (best == nullptr || d < bestDistance) best = &c, bestDistance = d;
   }
   return best;

@@ -49,6 +49,10 @@ TEST(AppSettings, DarknessPicksTheNearestLevel) {
       {"dotweave-dymo", "Darkness", 0, 30, "1"},       {"dotweave-dymo", "Darkness", 0, 100, "4"},
       {"dotweave-dymo", "Darkness", -1, 0, "2"},       {"lc586-a", "Density", 0, 74, "2"},
       {"lc586-a", "Density", 0, 76, "3"},
+      // Values no client should send end at the ends of the range, without
+      // the sum wrapping.
+      {"dotweave-zpl", "Darkness", 2147483647, 2147483647, "100"},
+      {"kv412-a", "Density", 0, -2147483647 - 1, "50"},
   };
   for (const Case &c : cases) {
     IppSettings ipp;
@@ -68,6 +72,8 @@ TEST(AppSettings, SpeedsInHundredthsOfAMillimetrePerSecond) {
   EXPECT_EQ(Options("dotweave-epl-line", ipp).at("zePrintRate"), "6");  // its fastest
   ipp.printSpeed = 1;
   EXPECT_EQ(Options("lc586-a", ipp).at("Speed"), "0");
+  ipp.printSpeed = 2147483647;  // the fastest, without the distance wrapping
+  EXPECT_EQ(Options("dotweave-zpl", ipp).at("zePrintRate"), "12");
 }
 
 TEST(AppSettings, StandardKeywordsMapOntoChoices) {
