@@ -4,7 +4,11 @@
 # private dotweave-app, then the same number of the same page as CUPS raster
 # through the dotweave filter alone. Prints labels per second through the
 # application, its overhead per job over the filter alone, and the server's
-# peak memory.
+# peak memory. Then serial printers: a KV412 A and a ZPL printer on a
+# pseudo-terminal at 115200 baud whose far end takes bytes no faster than
+# the line carries them (bench/line.cpp); for one 4 x 6 inch label each, the
+# time from submitting it to its last byte on the line, against the line's
+# own time for those bytes (10 bits a byte), the physical floor.
 #
 #   bench/app-bench.sh [BUILD_DIR] [N]
 set -eu
@@ -13,11 +17,15 @@ BUILD=${1:-$ROOT/build/normal}
 N=${2:-200}
 APP=$BUILD/app/dotweave-app
 FILTER=$BUILD/dotweave
+LINE=$BUILD/bench/dotweave-bench-line
+BAUD=115200
 PPD=$BUILD/ppd/dotweave-zpl.ppd
 WORK=$(mktemp -d /tmp/dotweave-app-bench-XXXXXX)
 PORT=$((20000 + $$ % 20000))
 SERVER=""
+LINE_PID=""
 cleanup() {
+  [ -n "$LINE_PID" ] && kill "$LINE_PID" 2>/dev/null
   [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null && wait "$SERVER" 2>/dev/null
   rm -rf "$WORK"
 }
@@ -69,3 +77,24 @@ awk -v a0="$start" -v a1="$app_end" -v f0="$fstart" -v f1="$fend" -v n="$N" -v p
   printf "application overhead per job: %.1f ms (submit client included)\n", 1000 * (app - filt) / n
   printf "server peak memory (VmHWM):   %.1f MiB\n", peak / 1024
 }'
+
+# serial_label NAME DRIVER: one label to a printer on a paced line.
+serial_label() {
+  rm -f "$WORK/line.out"
+  "$LINE" "$BAUD" 2000 >"$WORK/line.out" &
+  LINE_PID=$!
+  until [ -s "$WORK/line.out" ]; do sleep 0.01; done
+  tty=$(head -n 1 "$WORK/line.out")
+  "$APP" add -u "ipp://localhost:$PORT/ipp/system" -d "$1" -v "serial:$tty?baud=$BAUD" -m "$2"
+  submitted=$(now)
+  "$APP" submit -u "ipp://localhost:$PORT/ipp/print/$1" "$WORK/label.png" >/dev/null
+  wait "$LINE_PID"
+  LINE_PID=""
+  tail -n 1 "$WORK/line.out" | awk -v s="$submitted" -v baud="$BAUD" -v name="$1" '{
+    line = $1 * 10 / baud
+    printf "%-7s on serial at %d baud: %d bytes; submit to first byte %.3f s, to last byte %.3f s; line time %.3f s; ratio %.3f\n",
+           name, baud, $1, $2 - s, $3 - s, line, ($3 - s) / line
+  }'
+}
+serial_label kv412 kv412-a
+serial_label zpl-serial dotweave-zpl
