@@ -189,8 +189,17 @@ std::optional<UsbIds> UsbIdsOfUri(const char *uri) {
   return std::nullopt;
 }
 
+const char *ResolveAutoDriver(const char *device_uri, const char *device_id) {
+  const std::string_view id = device_id ? device_id : "";
+  if (const char *matched = MatchDriver(id, UsbIdsOfUri(device_uri))) return matched;
+  const DeviceIdFields f = ParseDeviceId(id);
+  for (const catalogue::Printer &p : catalogue::Printers())
+    if (p.manufacturer == f.manufacturer && p.model == f.model) return p.driverName.c_str();
+  return nullptr;
+}
+
 const char *AutoAddCallback(const char *, const char *device_uri, const char *device_id, void *) {
-  return MatchDriver(device_id ? device_id : "", UsbIdsOfUri(device_uri));
+  return ResolveAutoDriver(device_uri, device_id);
 }
 
 }  // namespace autoadd

@@ -59,6 +59,14 @@ std::vector<std::string> UsbSerialsOfUri(std::string_view uri);
 // The ids of the attached USB device with the serial of a usb:// URI, or none.
 std::optional<UsbIds> UsbIdsOfUri(const char *uri);
 
+// The driver of a printer that PAPPL keeps under the driver name "auto".
+// PAPPL 1.3.1 saves that name, not the one the callback gave, for printers
+// added with the "auto" driver (web page, "add -m auto"), so the name must be
+// found again from the printer's device URI and device ID: the match as
+// above, else the make and model of the device ID PAPPL wrote for the
+// printer from its driver ("MFG:Generic;MDL:ZPL;...": "Generic ZPL").
+const char *ResolveAutoDriver(const char *device_uri, const char *device_id);
+
 // PAPPL's auto-add callback (pappl_pr_autoadd_cb_t): used for the "auto"
 // driver of "add -m auto" and the web page, and by the "autoadd" sub-command.
 const char *AutoAddCallback(const char *device_info, const char *device_uri, const char *device_id, void *data);

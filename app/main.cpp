@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/autoadd.h"
+#include "app/autoadd_pappl.h"
 #include "app/serial.h"
 
 #ifndef DOTWEAVE_FILTER_PATH
@@ -197,7 +197,7 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
     return nullptr;
   }
   if (hostname) papplSystemSetHostName(system, hostname);
-  papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), autoadd::AutoAddCallback, nullptr, DriverCallback,
+  papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), app::AutoAddDriver, nullptr, DriverCallback,
                                nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
   papplSystemSetMIMECallback(system, DetectLanguage, nullptr);
@@ -239,6 +239,7 @@ int main(int argc, char *argv[]) {
   // (file, usb, socket, ...) only while it has none, so they go first.
   if (argc > 1 && std::strcmp(argv[1], "devices") == 0) app::RegisterSerialScheme();
   if (const int status = CheckDeviceArguments(argc, argv)) return status;
-  return papplMainloop(argc, argv, DOTWEAVE_APP_VERSION, nullptr, app::DriverCount(), app::Drivers(), autoadd::AutoAddCallback,
+  if (const int status = app::ListDriversForDevice(argc, argv); status >= 0) return status;
+  return papplMainloop(argc, argv, DOTWEAVE_APP_VERSION, nullptr, app::DriverCount(), app::Drivers(), app::AutoAddDriver,
                        app::DriverCallback, nullptr, nullptr, app::SystemCallback, nullptr, nullptr);
 }

@@ -169,6 +169,28 @@ TEST(AutoAddUri, SerialsToLookUp) {
   for (const Case &c : cases) EXPECT_EQ(autoadd::UsbSerialsOfUri(c.uri), c.serials) << c.uri.substr(0, 60);
 }
 
+// PAPPL saves printers added with "auto" under that name, with a device ID
+// it makes from the driver's make and model.
+TEST(AutoAddResolve, SavedAutoPrintersFindTheirDriversAgain) {
+  struct Case {
+    std::string id;
+    std::string driver;
+  };
+  const std::vector<Case> cases = {
+      {"MFG:Generic;MDL:ZPL;CMD:PWGRaster,URF,PDF,JPEG,PNG;", "dotweave-zpl"},
+      {"MFG:Generic;MDL:EPL page mode;CMD:PWGRaster,URF,PDF,JPEG,PNG;", "dotweave-epl-page"},
+      {"MFG:Generic;MDL:Dymo protocol;CMD:PWGRaster,PNG;", "dotweave-dymo"},
+      {"MFG:OEM;MDL:KV418 AK;CMD:PWGRaster,URF,PDF,JPEG,PNG;", "kv418-ak"},
+      {"MFG:OEM;MDL:WX2222;", "wx2222"},
+      {"MFG:Zebra;CMD:ZPL;", "dotweave-zpl"},  // the device's own ID, as the web page saves it
+      {"MFG:Generic;MDL:Nothing;", "(none)"},
+      {"", "(none)"},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(Name(autoadd::ResolveAutoDriver("file:///tmp/out", c.id.c_str())), c.driver) << c.id;
+  EXPECT_EQ(Name(autoadd::ResolveAutoDriver(nullptr, nullptr)), "(none)");
+}
+
 // ---- The callback against the USB devices umockdev fakes -------------------
 
 const std::string kFixtures = std::string(DOTWEAVE_SOURCE_DIR) + "/tests/fixtures/umockdev/";

@@ -22,3 +22,10 @@ target_compile_options(app_autoadd_tests PRIVATE ${DOTWEAVE_WARNINGS})
 target_compile_definitions(app_autoadd_tests PRIVATE DOTWEAVE_AUTOADD_PROBE="$<TARGET_FILE:autoadd_probe>")
 add_dependencies(app_autoadd_tests autoadd_probe)
 gtest_discover_tests(app_autoadd_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "unit;app")
+
+# The application adding the maker's USB printer by the ids of the device
+# with its serial, over the USB devices umockdev fakes.
+add_test(NAME app.autoadd.umockdev
+         COMMAND umockdev-run --device ${CMAKE_SOURCE_DIR}/tests/fixtures/umockdev/kv412a.umockdev --
+                 $<TARGET_FILE:app_tests> --gtest_filter=AppAutoAdd.MakersUsbPrinterByTheIdsOfTheDeviceWithItsSerial)
+set_tests_properties(app.autoadd.umockdev PROPERTIES LABELS app TIMEOUT 120)
