@@ -240,6 +240,6 @@ int main(int argc, char *argv[]) {
   if (argc > 1 && std::strcmp(argv[1], "devices") == 0) app::RegisterSerialScheme();
   if (const int status = CheckDeviceArguments(argc, argv)) return status;
   if (const int status = app::ListDriversForDevice(argc, argv); status >= 0) return status;
-  return papplMainloop(argc, argv, DOTWEAVE_APP_VERSION, nullptr, app::DriverCount(), app::Drivers(), app::AutoAddDriver,
-                       app::DriverCallback, nullptr, nullptr, app::SystemCallback, nullptr, nullptr);
+  return papplMainloop(argc, argv, DOTWEAVE_APP_VERSION, nullptr, app::DriverCount(), app::Drivers(),
+                       app::AutoAddDriver, app::DriverCallback, nullptr, nullptr, app::SystemCallback, nullptr, nullptr);
 }
