@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/autoadd.h"
 #include "app/serial.h"
 #include "app/settings.h"
 
@@ -206,6 +207,9 @@ pappl_pr_driver_t *Drivers() { return List().drivers.data(); }
 
 const catalogue::Printer *PrinterOf(pappl_printer_t *printer) {
   const char *name = printer ? papplPrinterGetDriverName(printer) : nullptr;
+  // PAPPL keeps a printer added with the "auto" driver under that name.
+  if (name && std::strcmp(name, "auto") == 0)
+    name = autoadd::ResolveAutoDriver(papplPrinterGetDeviceURI(printer), papplPrinterGetDeviceID(printer));
   return name ? catalogue::FindPrinter(name) : nullptr;
 }
 

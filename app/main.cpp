@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/autoadd_pappl.h"
 #include "app/serial.h"
 
 #ifndef DOTWEAVE_FILTER_PATH
@@ -215,7 +216,8 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
     return nullptr;
   }
   if (hostname) papplSystemSetHostName(system, hostname);
-  papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), nullptr, nullptr, DriverCallback, nullptr);
+  papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), app::AutoAddDriver, nullptr, DriverCallback,
+                               nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
   papplSystemSetMIMECallback(system, DetectLanguage, nullptr);
   papplSystemSetFooterHTML(system, "dotweave " DOTWEAVE_APP_VERSION
@@ -259,6 +261,7 @@ int main(int argc, char *argv[]) {
   // (file, usb, socket, ...) only while it has none, so they go first.
   if (argc > 1 && std::strcmp(argv[1], "devices") == 0) app::RegisterSerialScheme();
   if (const int status = CheckDeviceArguments(argc, argv)) return status;
-  return papplMainloop(argc, argv, DOTWEAVE_APP_VERSION, nullptr, app::DriverCount(), app::Drivers(), nullptr,
-                       app::DriverCallback, nullptr, nullptr, app::SystemCallback, nullptr, nullptr);
+  if (const int status = app::ListDriversForDevice(argc, argv); status >= 0) return status;
+  return papplMainloop(argc, argv, DOTWEAVE_APP_VERSION, nullptr, app::DriverCount(), app::Drivers(),
+                       app::AutoAddDriver, app::DriverCallback, nullptr, nullptr, app::SystemCallback, nullptr, nullptr);
 }

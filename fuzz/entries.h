@@ -28,6 +28,10 @@ int FuzzSerialUri(const std::uint8_t *data, std::size_t size);
 // the rest is a PWG or CUPS raster stream.
 int FuzzRasterBridge(const std::uint8_t *data, std::size_t size);
 
+// The printer application's plug-and-play matching: four bytes of USB ids,
+// then a device ID that is also read as a device URI.
+int FuzzAutoAdd(const std::uint8_t *data, std::size_t size);
+
 namespace dwfuzz {
 
 // Printer families of the raster target, the index of the selector's low

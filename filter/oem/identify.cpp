@@ -77,6 +77,13 @@ void getUSBDevicePID() {
 
 }  // namespace
 
+const OEMModel *find_oem_model_by_usb_ids(std::uint16_t vendor, std::uint16_t product) {
+  if (vendor != kVendorOwn && vendor != kVendorBridge) return nullptr;
+  for (const OEMModel &row : PIDDatabase)
+    if (row.ProductId == product) return &row;
+  return nullptr;
+}
+
 void ApplyModelRow(const OEMModel &row) {
   PrintPa.Identified = 1;
   PrintPa.HeadWidth = row.HeadWidth;
@@ -176,13 +183,7 @@ void GetPrinterName() {
   std::uint16_t vendor = 0;
   std::uint16_t product = 0;
   get_usb_pid_by_serial(serial, &vendor, &product);
-  if (vendor != kVendorOwn && vendor != kVendorBridge) return;
-  for (const OEMModel &row : PIDDatabase) {
-    if (row.ProductId == product) {
-      ApplyModelRow(row);
-      return;
-    }
-  }
+  if (const OEMModel *row = find_oem_model_by_usb_ids(vendor, product)) ApplyModelRow(*row);
 }
 
 void set_oem_printer_from_ppd(ppd_file_t *ppd) {

@@ -87,6 +87,10 @@ extern const OEMModel PIDDatabase[kModelCount];
 
 // Copies one model table row into PrintPa and sets Identified.
 void ApplyModelRow(const OEMModel &row);
+// The model of a USB device with these ids: the first table row with the
+// product id, for the maker's two vendor ids only; null for anything else.
+// Reads and writes no state, so the printer application asks it too.
+const OEMModel *find_oem_model_by_usb_ids(std::uint16_t vendor, std::uint16_t product);
 #ifndef DOTWEAVE_USB_SERIAL_ONLY
 void normalize_model_text(const char *text, char *out, std::size_t size);
 int set_oem_printer_from_text(const char *text);

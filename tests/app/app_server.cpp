@@ -207,12 +207,17 @@ int AppServer::Stop() {
   kill(pid_, SIGTERM);
   int status = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while (waitpid(pid_, &status, WNOHANG) == 0) {
+  // PAPPL sees a SIGTERM only when its poll wakes: one that comes between
+  // two polls waits for the next connection or timer, up to 30 s. A
+  // connection now and then wakes it.
+  for (int round = 0; waitpid(pid_, &status, WNOHANG) == 0; ++round) {
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid_, SIGKILL);
       waitpid(pid_, &status, 0);
       break;
     }
+    if (round % 25 == 24)
+      if (http_t *http = Connect(port_)) httpClose(http);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   pid_ = -1;

@@ -9,3 +9,23 @@ target_compile_options(app_tests PRIVATE ${DOTWEAVE_WARNINGS})
 target_compile_definitions(app_tests PRIVATE DOTWEAVE_APP_BINARY="$<TARGET_FILE:dotweave-app>")
 add_dependencies(app_tests dotweave-app dotweave_ppds)
 gtest_discover_tests(app_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS app TIMEOUT 300)
+
+# Plug-and-play driver matching: tables of device IDs and USB ids, and the
+# auto-add callback over USB devices faked by umockdev (through the probe).
+add_executable(autoadd_probe ${CMAKE_SOURCE_DIR}/tests/app/autoadd_probe.cpp)
+target_link_libraries(autoadd_probe PRIVATE dotweave_app_autoadd)
+target_compile_options(autoadd_probe PRIVATE ${DOTWEAVE_WARNINGS})
+add_executable(app_autoadd_tests ${CMAKE_SOURCE_DIR}/tests/app/autoadd_test.cpp)
+target_link_libraries(app_autoadd_tests PRIVATE dotweave_app_autoadd dotweave_testsupport GTest::gtest_main)
+target_include_directories(app_autoadd_tests PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(app_autoadd_tests PRIVATE ${DOTWEAVE_WARNINGS})
+target_compile_definitions(app_autoadd_tests PRIVATE DOTWEAVE_AUTOADD_PROBE="$<TARGET_FILE:autoadd_probe>")
+add_dependencies(app_autoadd_tests autoadd_probe)
+gtest_discover_tests(app_autoadd_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "unit;app")
+
+# The application adding the maker's USB printer by the ids of the device
+# with its serial, over the USB devices umockdev fakes.
+add_test(NAME app.autoadd.umockdev
+         COMMAND umockdev-run --device ${CMAKE_SOURCE_DIR}/tests/fixtures/umockdev/kv412a.umockdev --
+                 $<TARGET_FILE:app_tests> --gtest_filter=AppAutoAdd.MakersUsbPrinterByTheIdsOfTheDeviceWithItsSerial)
+set_tests_properties(app.autoadd.umockdev PROPERTIES LABELS app TIMEOUT 120)

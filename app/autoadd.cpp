@@ -1,0 +1,205 @@
+// Plug-and-play: driver matching for printers PAPPL finds (see autoadd.h).
+#include "app/autoadd.h"
+
+#include <cstring>
+
+#include "catalogue/catalogue.h"
+#include "oem/oem.h"
+
+namespace autoadd {
+namespace {
+
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char &c : out) c = UpperAscii(c);
+  return out;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+std::vector<std::string> SplitCommandSet(std::string_view value) {
+  std::vector<std::string> out;
+  while (!value.empty()) {
+    const std::size_t comma = value.find(',');
+    const std::string_view token = Trim(value.substr(0, comma));
+    if (!token.empty()) out.push_back(Upper(token));
+    if (comma == std::string_view::npos) break;
+    value.remove_prefix(comma + 1);
+  }
+  return out;
+}
+
+bool HasPrefix(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+const char *DriverNamed(std::string_view name) {
+  const catalogue::Printer *p = catalogue::FindPrinter(name);
+  return p ? p->driverName.c_str() : nullptr;
+}
+
+// The catalogue printer of an OEM model table row.
+const char *DriverOfModel(const OEMModel &row) {
+  for (const catalogue::Printer &p : catalogue::Printers())
+    if (p.namesModel && p.model == row.ModelName) return p.driverName.c_str();
+  return nullptr;
+}
+
+#ifndef DOTWEAVE_USB_SERIAL_ONLY
+// Exact, not the filter's first-substring rule: "KV418 AK" must get its own
+// driver, not the one of "KV418 A".
+const char *DriverForModelName(const std::string &model) {
+  char wanted[128];
+  normalize_model_text(model.c_str(), wanted, sizeof wanted);
+  if (wanted[0] == '\0') return nullptr;
+  for (const OEMModel &row : PIDDatabase) {
+    char name[128];
+    normalize_model_text(row.ModelName, name, sizeof name);
+    if (std::strcmp(wanted, name) == 0) return DriverOfModel(row);
+  }
+  return nullptr;
+}
+#else
+// This build has no model-name matching in the filter either: the maker's
+// printers are known by their USB ids alone.
+const char *DriverForModelName(const std::string &) { return nullptr; }
+#endif
+
+bool IsDymoLabelWriter(const DeviceIdFields &f) {
+  if (Upper(f.manufacturer) != "DYMO") return false;
+  const std::string model = Upper(f.model);
+  if (!HasPrefix(model, "LABELWRITER")) return false;
+  const std::string_view number = Trim(std::string_view(model).substr(std::strlen("LABELWRITER")));
+  return !HasPrefix(number, "5");
+}
+
+bool IsPclToken(const std::string &token) {
+  if (!HasPrefix(token, "PCL") || token == "PCL6" || HasPrefix(token, "PCLXL")) return false;
+  return true;
+}
+
+// Languages of printers that print documents without a driver of ours.
+bool IsOfficeLanguage(const std::string &token) {
+  return token == "POSTSCRIPT" || token == "PS" || HasPrefix(token, "BRSCRIPT") || token == "PDF" ||
+         token == "PWG" || token == "PWGRASTER" || token == "URF" || token == "APPLERASTER";
+}
+
+template <typename Pred>
+bool Any(const std::vector<std::string> &tokens, Pred pred) {
+  for (const std::string &t : tokens)
+    if (pred(t)) return true;
+  return false;
+}
+
+const char *DriverForCommandSet(const std::vector<std::string> &cmd) {
+  if (Any(cmd, [](const std::string &t) { return HasPrefix(t, "ZPL"); })) return DriverNamed("dotweave-zpl");
+  if (Any(cmd, [](const std::string &t) { return t == "EPL" || t == "EPL2"; })) return DriverNamed("dotweave-epl-page");
+  if (Any(cmd, [](const std::string &t) { return t == "EPL1"; })) return DriverNamed("dotweave-epl-line");
+  if (Any(cmd, IsPclToken) && !Any(cmd, IsOfficeLanguage)) return DriverNamed("dotweave-pcl");
+  return nullptr;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// "%20" and the like decoded; a "%" without two hex digits stays as it is.
+std::string PercentDecoded(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && HexDigit(s[i + 1]) >= 0 && HexDigit(s[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigit(s[i + 1]) * 16 + HexDigit(s[i + 2]));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+DeviceIdFields ParseDeviceId(std::string_view deviceId) {
+  DeviceIdFields f;
+  bool haveMfg = false, haveMdl = false, haveCmd = false;
+  while (!deviceId.empty()) {
+    const std::size_t end = deviceId.find(';');
+    const std::string_view pair = deviceId.substr(0, end);
+    deviceId.remove_prefix(end == std::string_view::npos ? deviceId.size() : end + 1);
+    const std::size_t colon = pair.find(':');
+    if (colon == std::string_view::npos) continue;  // not a key:value pair
+    const std::string key = Upper(Trim(pair.substr(0, colon)));
+    const std::string_view value = Trim(pair.substr(colon + 1));
+    if ((key == "MFG" || key == "MANUFACTURER") && !haveMfg) {
+      f.manufacturer = value, haveMfg = true;
+    } else if ((key == "MDL" || key == "MODEL") && !haveMdl) {
+      f.model = value, haveMdl = true;
+    } else if ((key == "CMD" || key == "COMMAND SET") && !haveCmd) {
+      f.commandSet = SplitCommandSet(value), haveCmd = true;
+    }
+  }
+  return f;
+}
+
+const char *DriverForUsbIds(UsbIds ids) {
+  const OEMModel *row = find_oem_model_by_usb_ids(ids.vendor, ids.product);
+  return row ? DriverOfModel(*row) : nullptr;
+}
+
+const char *DriverForDeviceId(std::string_view deviceId) {
+  const DeviceIdFields f = ParseDeviceId(deviceId);
+  if (const char *oem = DriverForModelName(f.model)) return oem;
+  if (IsDymoLabelWriter(f)) return DriverNamed("dotweave-dymo");
+  return DriverForCommandSet(f.commandSet);
+}
+
+const char *MatchDriver(std::string_view deviceId, std::optional<UsbIds> ids) {
+  if (ids)
+    if (const char *oem = DriverForUsbIds(*ids)) return oem;
+  return DriverForDeviceId(deviceId);
+}
+
+std::vector<std::string> UsbSerialsOfUri(std::string_view uri) {
+  if (!HasPrefix(uri, "usb://")) return {};
+  // The filter's own reading of the serial, so both find the same device.
+  const std::string text(uri.substr(0, uri.find('\0')));
+  char serial[256];
+  if (!extract_serial_number(text.c_str(), serial, sizeof serial) || serial[0] == '\0') return {};
+  std::vector<std::string> out{serial};
+  // PAPPL may write a serial with spaces or other reserved bytes escaped.
+  if (std::string decoded = PercentDecoded(serial); decoded != out.front() && !decoded.empty() &&
+                                                    decoded.find('\0') == std::string::npos)
+    out.push_back(std::move(decoded));
+  return out;
+}
+
+std::optional<UsbIds> UsbIdsOfUri(const char *uri) {
+  if (uri == nullptr) return std::nullopt;
+  for (const std::string &serial : UsbSerialsOfUri(uri)) {
+    UsbIds ids;
+    if (get_usb_pid_by_serial(serial.c_str(), &ids.vendor, &ids.product)) return ids;
+  }
+  return std::nullopt;
+}
+
+const char *ResolveAutoDriver(const char *device_uri, const char *device_id) {
+  const std::string_view id = device_id ? device_id : "";
+  if (const char *matched = MatchDriver(id, UsbIdsOfUri(device_uri))) return matched;
+  const DeviceIdFields f = ParseDeviceId(id);
+  for (const catalogue::Printer &p : catalogue::Printers())
+    if (p.manufacturer == f.manufacturer && p.model == f.model) return p.driverName.c_str();
+  return nullptr;
+}
+
+const char *AutoAddCallback(const char *, const char *device_uri, const char *device_id, void *) {
+  return ResolveAutoDriver(device_uri, device_id);
+}
+
+}  // namespace autoadd
