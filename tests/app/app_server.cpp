@@ -150,7 +150,15 @@ AppServer::AppServer(std::map<std::string, std::string> env, std::string stateDi
 void AppServer::Start(std::map<std::string, std::string> env) {
   port_ = FreePort();
   const std::string log = stateDir_ + "/server.out";
-  std::vector<std::string> args = {AppBinary(), "server", "-o", "server-port=" + std::to_string(port_), "-o",
+  // PAPPL's sub-commands reach a server on this machine through the local
+  // socket named after the program (/run/NAME.sock for root), whatever host
+  // and port -u names, and a server takes that socket over from the one
+  // before. Each test server runs under a name of its own, so that its
+  // sub-commands reach it and no other.
+  binary_ = stateDir_ + "/dotweave-app-" + std::to_string(port_);
+  unlink(binary_.c_str());
+  if (symlink(AppBinary().c_str(), binary_.c_str()) != 0) binary_ = AppBinary();
+  std::vector<std::string> args = {binary_, "server", "-o", "server-port=" + std::to_string(port_), "-o",
                                    "listen-hostname=localhost", "-o", "state-directory=" + stateDir_, "-o",
                                    "log-level=debug"};
   env.emplace("DOTWEAVE_FILTER", DOTWEAVE_BINARY);
@@ -221,7 +229,20 @@ int AppServer::Stop() {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   pid_ = -1;
+  RemoveLocalSocket();
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// PAPPL leaves its local socket behind when it stops: /run/NAME.sock for
+// root, TMPDIR/NAMEuid.sock for others.
+void AppServer::RemoveLocalSocket() const {
+  const std::size_t slash = binary_.rfind('/');
+  const std::string name = slash == std::string::npos ? binary_ : binary_.substr(slash + 1);
+  if (name.empty() || binary_ == AppBinary()) return;
+  const char *tmp = std::getenv("TMPDIR");
+  unlink(("/run/" + name + ".sock").c_str());
+  unlink(((tmp && *tmp ? std::string(tmp) : std::string("/tmp")) + "/" + name + std::to_string(getuid()) + ".sock")
+             .c_str());
 }
 
 std::string AppServer::systemUri() const { return "ipp://localhost:" + std::to_string(port_) + "/ipp/system"; }
@@ -248,7 +269,7 @@ std::string AppServer::jobLog() const {
 
 FilterResult AppServer::Command(const std::string &subcommand, std::vector<std::string> args, const std::string &uri) {
   FilterRun run;
-  run.binary = AppBinary();
+  run.binary = binary_;
   run.env["LSAN_OPTIONS"] = LsanOptions();
   run.args = {subcommand, "-u", uri.empty() ? systemUri() : uri};
   for (std::string &a : args) run.args.push_back(std::move(a));

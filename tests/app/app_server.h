@@ -43,7 +43,8 @@ class AppServer {
   std::string log() const;  // the server's log file
   std::string jobLog() const;  // its lines about jobs, for failure messages
 
-  // Runs a dotweave-app sub-command against this server ("-u" added).
+  // Runs a dotweave-app sub-command against this server ("-u" added), under
+  // the server's own program name, whose local socket is this server's.
   FilterResult Command(const std::string &subcommand, std::vector<std::string> args, const std::string &uri = "");
 
   // Set-Printer-Attributes of one integer attribute (a NAME-default, say).
@@ -69,6 +70,8 @@ class AppServer {
 
  private:
   void Start(std::map<std::string, std::string> env);
+  void RemoveLocalSocket() const;
+  std::string binary_;  // dotweave-app under this server's own name
   std::optional<TempDir> ownDir_;
   std::string stateDir_;
   int port_ = 0;
