@@ -104,13 +104,30 @@ void ReportProgress(unsigned percent) {
   std::fprintf(stderr, "ATTR: job-media-progress=%u\n", percent);
 }
 
-// Reads every line of the current page into Buffer and hands it on. Returns
-// when the page is complete, the stream runs dry, or the job is cancelled.
+// Where the line being handed on was read: its place in the OEM page image
+// when it was read straight there, else null (the line is in Buffer).
+const unsigned char *LineInPageImage = nullptr;
+
+// Where the next line is read to. The OEM engine keeps the whole page, so
+// once its page image is under way a line is read straight into its place
+// there instead of into Buffer and copied over: a page of megabytes is then
+// written once, not twice.
+unsigned char *LineDestination(const cups_page_header2_t *header) {
+  if (ModelNumber == kFamilyOem)
+    if (unsigned char *slot = OEMNextLineSlot(header->cupsBytesPerLine)) return slot;
+  return Buffer;
+}
+
+// Reads every line of the current page and hands it on. Returns when the
+// page is complete, the stream runs dry, or the job is cancelled.
 void ReadPageLines(cups_raster_t *ras, ppd_file_t *ppd, cups_page_header2_t *header) {
   for (unsigned y = 0; y < header->cupsHeight && !Canceled; ++y) {
     if ((y & 15) == 0) ReportProgress(100u * y / header->cupsHeight);
-    if (cupsRasterReadPixels(ras, Buffer, header->cupsBytesPerLine) == 0) break;
+    unsigned char *line = LineDestination(header);
+    if (cupsRasterReadPixels(ras, line, header->cupsBytesPerLine) == 0) break;
+    LineInPageImage = line != Buffer ? line : nullptr;
     OutputLine(ppd, header, y);
+    LineInPageImage = nullptr;
     if (JobFailed) break;
   }
 }
@@ -172,7 +189,9 @@ void OutputLine(ppd_file_t * /*ppd*/, cups_page_header2_t *header, unsigned y) {
     case kFamilyEplLine: EplLineOutputLine(header, y); break;
     case kFamilyEplPage: EplPageOutputLine(header, y); break;
     case kFamilyZpl: ZplOutputLine(header, y); break;
-    case kFamilyOem: OEMWriteOriginalPageData(Buffer, header->cupsBytesPerLine); break;
+    case kFamilyOem:
+      OEMWriteOriginalPageData(LineInPageImage != nullptr ? LineInPageImage : Buffer, header->cupsBytesPerLine);
+      break;
     case kFamilyPcl: PclOutputLine(header, y); break;
     default: break;
   }

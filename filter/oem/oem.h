@@ -124,6 +124,10 @@ void OEMSaveFixPageHeight(ppd_file_t *ppd);
 // ---------------------------------------------------------------------------
 
 void OEMWriteOriginalPageData(const unsigned char *line, std::uint64_t size);
+// Where the next line of `size` bytes goes in the page image, when the image
+// already has room for it; null otherwise (before the first line, after a
+// failure). A line read there is appended without being copied.
+unsigned char *OEMNextLineSlot(std::uint64_t size);
 void OEMRGBToGray();
 void OEMRotationPhotograph();
 void Rotation_90();
