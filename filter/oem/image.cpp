@@ -73,12 +73,16 @@ void ReplaceImage(unsigned char *buffer, std::uint64_t size) {
 // once from end to end, and taking it in 2 MiB pages instead of 4 KiB ones
 // saves thousands of page faults per page, which cost more than the copying
 // itself. Only whole huge pages are marked, so the resident set never
-// outgrows the image by more than a small page; the small pages of the rest
-// are mapped in one call rather than one fault at a time when the whole
-// buffer is going to be written (`populate`). The buffer is an ordinary heap
-// block for free and realloc.
+// outgrows the image by more than a small page. When the whole buffer is
+// going to be written (`populate`), all of it is mapped in one call rather
+// than one fault at a time: the huge pages, and the small pages of the rest
+// or of a buffer of less than a huge page (from 64 KiB on; should the kernel
+// have no huge page to give, the call still maps the small ones far more
+// cheaply than faults would). The buffer is an ordinary heap block for free
+// and realloc.
 constexpr std::uint64_t kHugePage = std::uint64_t{2} << 20;
 constexpr std::uint64_t kSmallPage = 4096;
+constexpr std::uint64_t kPopulateFrom = std::uint64_t{64} << 10;
 
 bool OnHugePages(const unsigned char *block) {
   return reinterpret_cast<std::uintptr_t>(block) % kHugePage == 0;
@@ -88,17 +92,13 @@ std::uint64_t WholeHugePages(std::uint64_t size) { return (size + kHugePage - 1)
 
 unsigned char *AllocateImage(std::uint64_t size, bool populate = true) {
   if (size == 0) return nullptr;
-#ifdef MADV_HUGEPAGE
-  if (size >= kHugePage) {
+#if defined(MADV_HUGEPAGE) && defined(MADV_POPULATE_WRITE)
+  if (size >= kHugePage || (populate && size >= kPopulateFrom)) {
     void *block = nullptr;
-    if (posix_memalign(&block, kHugePage, size) != 0) return nullptr;
+    if (posix_memalign(&block, size >= kHugePage ? kHugePage : kSmallPage, size) != 0) return nullptr;
     // Hints both: where they fail, the pages simply come one fault at a time.
-    const std::uint64_t huge = size / kHugePage * kHugePage;
-    madvise(block, huge, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-    if (const std::uint64_t rest = (size - huge + kSmallPage - 1) / kSmallPage * kSmallPage; populate && rest != 0)
-      madvise(static_cast<unsigned char *>(block) + huge, rest, MADV_POPULATE_WRITE);
-#endif
+    if (const std::uint64_t huge = size / kHugePage * kHugePage; huge != 0) madvise(block, huge, MADV_HUGEPAGE);
+    if (populate) madvise(block, (size + kSmallPage - 1) / kSmallPage * kSmallPage, MADV_POPULATE_WRITE);
     return static_cast<unsigned char *>(block);
   }
 #endif
@@ -777,5 +777,5 @@ void FindLineHorizental_1440() {
 }
 
 // Page-sized work buffers of the command streams take the same path as the
-// page image, but are not mapped ahead: only what is written of them counts.
-unsigned char *OEMAllocatePageBuffer(std::uint64_t size) { return AllocateImage(size, false); }
+// page image.
+unsigned char *OEMAllocatePageBuffer(std::uint64_t size, bool populate) { return AllocateImage(size, populate); }

@@ -144,7 +144,9 @@ void FindLineHorizental_1440();
 
 // A page-sized buffer for free and realloc, on huge pages where the kernel
 // offers them (image.cpp); null for size 0 or when memory is exhausted.
-unsigned char *OEMAllocatePageBuffer(std::uint64_t size);
+// `populate` maps all of it at once, for a buffer that will mostly be
+// written; otherwise only what is written becomes resident.
+unsigned char *OEMAllocatePageBuffer(std::uint64_t size, bool populate);
 void OEMWritePrintData(const void *data, std::uint64_t size);
 void OEMEndPage();
 void OrganizePrintInstructionOnePage();
