@@ -57,42 +57,16 @@ void FreePageBuffers() {
   }
 }
 
-void DumpPageHeader(const cups_page_header2_t *h) {
-  std::fprintf(stderr, "DEBUG: StartPage...\n");
-  std::fprintf(stderr, "DEBUG: Duplex = %d\n", static_cast<int>(HeaderEnumValue(h->Duplex)));
-  std::fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(h->HWResolution[0]),
-               static_cast<int>(h->HWResolution[1]));
-  std::fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
-               static_cast<int>(h->ImagingBoundingBox[0]), static_cast<int>(h->ImagingBoundingBox[1]),
-               static_cast<int>(h->ImagingBoundingBox[2]), static_cast<int>(h->ImagingBoundingBox[3]));
-  std::fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(h->Margins[0]),
-               static_cast<int>(h->Margins[1]));
-  std::fprintf(stderr, "DEBUG: ManualFeed = %d\n", static_cast<int>(HeaderEnumValue(h->ManualFeed)));
-  std::fprintf(stderr, "DEBUG: MediaPosition = %d\n", static_cast<int>(h->MediaPosition));
-  std::fprintf(stderr, "DEBUG: NumCopies = %d\n", static_cast<int>(h->NumCopies));
-  std::fprintf(stderr, "DEBUG: Orientation = %d\n", static_cast<int>(HeaderEnumValue(h->Orientation)));
-  std::fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(h->PageSize[0]),
-               static_cast<int>(h->PageSize[1]));
-  std::fprintf(stderr, "DEBUG: cupsWidth = %d\n", static_cast<int>(h->cupsWidth));
-  std::fprintf(stderr, "DEBUG: cupsHeight = %d\n", static_cast<int>(h->cupsHeight));
-  std::fprintf(stderr, "DEBUG: cupsMediaType = %d\n", static_cast<int>(h->cupsMediaType));
-  std::fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(h->cupsBitsPerColor));
-  std::fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(h->cupsBitsPerPixel));
-  std::fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(h->cupsBytesPerLine));
-  std::fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(HeaderEnumValue(h->cupsColorOrder)));
-  std::fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(HeaderEnumValue(h->cupsColorSpace)));
-  std::fprintf(stderr, "DEBUG: cupsCompression = %d\n", static_cast<int>(h->cupsCompression));
-}
-
-// The progress lines of the current page: the localized "INFO" line and the
-// "ATTR" line. Standard error is unbuffered and they come every 16 raster
-// lines, so both are gathered first and leave in one write.
-void ReportProgress(unsigned percent) {
+// Standard error is unbuffered, and every write on it is a system call and
+// a wake-up of the scheduler reading it: lines that belong together (the
+// page header dump, a progress report) are gathered first and leave in one
+// write. Should memory be short, they are printed straight to standard error.
+template <typename Print>
+void WriteStatusLines(Print print) {
   char *text = nullptr;
   std::size_t size = 0;
   if (FILE *lines = open_memstream(&text, &size)) {
-    _cupsLangPrintFilter(lines, "INFO", "Printing page %d, %u%% complete.", Page, percent);
-    std::fprintf(lines, "ATTR: job-media-progress=%u\n", percent);
+    print(lines);
     if (std::fclose(lines) == 0 && text != nullptr) {
       std::fwrite(text, 1, size, stderr);
       std::free(text);
@@ -100,8 +74,47 @@ void ReportProgress(unsigned percent) {
     }
     std::free(text);
   }
-  _cupsLangPrintFilter(stderr, "INFO", "Printing page %d, %u%% complete.", Page, percent);
-  std::fprintf(stderr, "ATTR: job-media-progress=%u\n", percent);
+  print(stderr);
+}
+
+void PrintPageHeader(FILE *out, const cups_page_header2_t *h) {
+  std::fprintf(out, "DEBUG: StartPage...\n");
+  std::fprintf(out, "DEBUG: Duplex = %d\n", static_cast<int>(HeaderEnumValue(h->Duplex)));
+  std::fprintf(out, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(h->HWResolution[0]),
+               static_cast<int>(h->HWResolution[1]));
+  std::fprintf(out, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
+               static_cast<int>(h->ImagingBoundingBox[0]), static_cast<int>(h->ImagingBoundingBox[1]),
+               static_cast<int>(h->ImagingBoundingBox[2]), static_cast<int>(h->ImagingBoundingBox[3]));
+  std::fprintf(out, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(h->Margins[0]),
+               static_cast<int>(h->Margins[1]));
+  std::fprintf(out, "DEBUG: ManualFeed = %d\n", static_cast<int>(HeaderEnumValue(h->ManualFeed)));
+  std::fprintf(out, "DEBUG: MediaPosition = %d\n", static_cast<int>(h->MediaPosition));
+  std::fprintf(out, "DEBUG: NumCopies = %d\n", static_cast<int>(h->NumCopies));
+  std::fprintf(out, "DEBUG: Orientation = %d\n", static_cast<int>(HeaderEnumValue(h->Orientation)));
+  std::fprintf(out, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(h->PageSize[0]),
+               static_cast<int>(h->PageSize[1]));
+  std::fprintf(out, "DEBUG: cupsWidth = %d\n", static_cast<int>(h->cupsWidth));
+  std::fprintf(out, "DEBUG: cupsHeight = %d\n", static_cast<int>(h->cupsHeight));
+  std::fprintf(out, "DEBUG: cupsMediaType = %d\n", static_cast<int>(h->cupsMediaType));
+  std::fprintf(out, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(h->cupsBitsPerColor));
+  std::fprintf(out, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(h->cupsBitsPerPixel));
+  std::fprintf(out, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(h->cupsBytesPerLine));
+  std::fprintf(out, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(HeaderEnumValue(h->cupsColorOrder)));
+  std::fprintf(out, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(HeaderEnumValue(h->cupsColorSpace)));
+  std::fprintf(out, "DEBUG: cupsCompression = %d\n", static_cast<int>(h->cupsCompression));
+}
+
+void DumpPageHeader(const cups_page_header2_t *h) {
+  WriteStatusLines([h](FILE *out) { PrintPageHeader(out, h); });
+}
+
+// The progress lines of the current page: the localized "INFO" line and the
+// "ATTR" line, every 16 raster lines.
+void ReportProgress(unsigned percent) {
+  WriteStatusLines([percent](FILE *out) {
+    _cupsLangPrintFilter(out, "INFO", "Printing page %d, %u%% complete.", Page, percent);
+    std::fprintf(out, "ATTR: job-media-progress=%u\n", percent);
+  });
 }
 
 // Where the line being handed on was read: its place in the OEM page image
@@ -265,8 +278,10 @@ int FilterMain(int argc, char *argv[]) {
   cups_page_header2_t header;
   while (ras != nullptr && cupsRasterReadHeader2(ras, &header) && !Canceled) {
     ++Page;
-    std::fprintf(stderr, "PAGE: %d 1\n", Page);
-    _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
+    WriteStatusLines([](FILE *out) {
+      std::fprintf(out, "PAGE: %d 1\n", Page);
+      _cupsLangPrintFilter(out, "INFO", "Starting page %d.", Page);
+    });
 
     StartPage(ppd, &header);
     if (JobFailed) {

@@ -5,6 +5,7 @@
 #include "dotweave/label.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstddef>
 #include <cstdio>
@@ -22,16 +23,21 @@ namespace {
 std::uint32_t PageLineLength = 0;
 std::size_t CompCapacity = 0;
 
+// Bytes allocated beyond CompCapacity: a PCL row is built behind them, and
+// its transfer command ("\033*b", up to 10 digits, "W") is put right in
+// front of it, so that command and row leave in one write.
+constexpr std::size_t kPclCommandRoom = 16;
+
 // Rows of the current ZPL graphic download written so far. The download
 // announces cupsHeight rows; a page cut short is completed from this count.
 std::uint32_t ZplRowsSent = 0;
 bool ZplDownloadOpen = false;
 
+// One thread writes standard output, so the writes need not lock it.
 void Write(const void *data, std::size_t size) {
-  if (size != 0) std::fwrite(data, 1, size, stdout);
+  if (size != 0) fwrite_unlocked(data, 1, size, stdout);
 }
 void Write(std::string_view text) { Write(text.data(), text.size()); }
-// One thread writes standard output, so the byte writes need not lock it.
 void Put(int byte) { putc_unlocked(byte, stdout); }
 
 // Writes the decimal digits of `value`, as printf's "%d" and "%u" do, into
@@ -70,15 +76,15 @@ std::string_view MediaTypeOf(const cups_page_header2_t *header) {
 }
 
 // The compression buffers of the ZPL and PCL pages: CompBuffer holds a ZPL
-// hex row (2n characters and a NUL) or the largest mode-3 row (n + n/8 + 1),
-// LastBuffer the previous row. Both are allocated before anything of the
+// hex row (2n characters and a NUL) or the largest mode-3 row (n + n/8 + 1)
+// behind the room for its transfer command, LastBuffer the previous row. Both are allocated before anything of the
 // page is written, so a failure leaves no partial page on the printer.
 bool AllocateCompressionBuffers(const cups_page_header2_t *header) {
   const std::size_t n = header->cupsBytesPerLine;
   const std::size_t compSize = 2 * n + 1;
   // At least one byte each, so that an empty line still has valid buffers
   // and a null result always means failure.
-  CompBuffer = static_cast<unsigned char *>(std::malloc(compSize));
+  CompBuffer = static_cast<unsigned char *>(std::malloc(kPclCommandRoom + compSize));
   LastBuffer = static_cast<unsigned char *>(std::malloc(n != 0 ? n : 1));
   if (CompBuffer == nullptr || LastBuffer == nullptr) {
     std::free(CompBuffer);
@@ -352,8 +358,10 @@ void ZPLCompress(char ch, std::uint32_t count) {
 namespace {
 
 // The first position from `pos` on where `line` differs from its seed row
-// LastBuffer, or `length`: eight bytes are compared at a time.
+// LastBuffer, or `length`: 32 bytes are compared at a time, then eight.
 std::uint32_t SameAsSeedUntil(const unsigned char *line, std::uint32_t pos, std::uint32_t length) {
+  for (; pos + 32 <= length; pos += 32)
+    if (std::memcmp(line + pos, LastBuffer + pos, 32) != 0) break;
   for (; pos + 8 <= length; pos += 8) {
     std::uint64_t a, b;
     std::memcpy(&a, line + pos, sizeof a);
@@ -364,30 +372,52 @@ std::uint32_t SameAsSeedUntil(const unsigned char *line, std::uint32_t pos, std:
   return pos;
 }
 
+// How many bytes from `pos` on (at most 8) differ from the seed row, the
+// byte at `pos` being one that does. Where eight bytes remain, they are
+// compared as one word: a byte of the difference word is zero exactly where
+// line and seed agree, and the lowest byte flagged by the zero-byte test is
+// always a true zero (false flags only occur above a true one).
+std::uint32_t DifferingRun(const unsigned char *line, std::uint32_t pos, std::uint32_t length) {
+  if (pos + 8 <= length && std::endian::native == std::endian::little) {
+    std::uint64_t a, b;
+    std::memcpy(&a, line + pos, sizeof a);
+    std::memcpy(&b, LastBuffer + pos, sizeof b);
+    const std::uint64_t differ = a ^ b;
+    const std::uint64_t agree = (differ - 0x0101010101010101ull) & ~differ & 0x8080808080808080ull;
+    return agree == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(agree)) / 8;
+  }
+  std::uint32_t count = 0;
+  while (count < 8 && pos + count < length && line[pos + count] != LastBuffer[pos + count]) ++count;
+  return count;
+}
+
 }  // namespace
 
 void PCLCompress(const unsigned char *line, std::uint32_t length) {
   if (!CompressionReady(length) || (line == nullptr && length != 0)) return;
-  unsigned char *out = CompBuffer;
+  unsigned char *out = CompBuffer + kPclCommandRoom;
   std::size_t built = 0;
-  // A mode-3 row never outgrows n + n/8 + 1 bytes; the check only guards the
+  // A mode-3 row never outgrows n + n/8 + 1 bytes; the checks only guard the
   // buffer should that reasoning ever be broken.
   const auto emit = [&](unsigned char byte) {
     if (built < CompCapacity) out[built++] = byte;
+  };
+  const auto emitBytes = [&](const unsigned char *bytes, std::size_t count) {
+    count = std::min(count, CompCapacity - built);
+    std::memcpy(out + built, bytes, count);
+    built += count;
   };
 
   std::uint32_t pos = 0;
   while (pos < length) {
     std::uint32_t offset = 0;
+    std::uint32_t count;
     if (LastSet) {
       const std::uint32_t from = pos;
       pos = SameAsSeedUntil(line, pos, length);
       offset = pos - from;
       if (pos == length) break;  // an unchanged tail needs no command
-    }
-    std::uint32_t count = 0;
-    if (LastSet) {
-      while (count < 8 && pos + count < length && line[pos + count] != LastBuffer[pos + count]) ++count;
+      count = DifferingRun(line, pos, length);
     } else {
       count = std::min<std::uint32_t>(8, length - pos);
     }
@@ -399,15 +429,16 @@ void PCLCompress(const unsigned char *line, std::uint32_t length) {
       for (; rest >= 255; rest -= 255) emit(255);
       emit(static_cast<unsigned char>(rest));
     }
-    for (std::uint32_t i = 0; i < count; ++i) emit(line[pos + i]);
+    emitBytes(line + pos, count);
     pos += count;
   }
 
-  char command[16] = "\033*b";
+  char command[kPclCommandRoom] = "\033*b";
   char *end = Decimal(command + 3, static_cast<int>(built));
   *end++ = 'W';
-  Write(command, static_cast<std::size_t>(end - command));
-  Write(out, built);
+  const auto commandSize = static_cast<std::size_t>(end - command);
+  std::memcpy(out - commandSize, command, commandSize);
+  Write(out - commandSize, commandSize + built);
   if (length != 0) std::memcpy(LastBuffer, line, length);
   LastSet = 1;
 }
