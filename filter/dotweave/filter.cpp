@@ -60,19 +60,22 @@ void FreePageBuffers() {
 // Standard error is unbuffered, and every write on it is a system call and
 // a wake-up of the scheduler reading it: lines that belong together (the
 // page header dump, a progress report) are gathered first and leave in one
-// write. Should memory be short, they are printed straight to standard error.
+// write. They are gathered in one memory stream kept for the process and
+// rewound after each use (opening a stream per report cost more than
+// formatting it). Should memory be short, they are printed straight to
+// standard error.
 template <typename Print>
 void WriteStatusLines(Print print) {
-  char *text = nullptr;
-  std::size_t size = 0;
-  if (FILE *lines = open_memstream(&text, &size)) {
+  static char *text = nullptr;
+  static std::size_t size = 0;
+  static FILE *lines = open_memstream(&text, &size);
+  if (lines != nullptr && std::fseek(lines, 0, SEEK_SET) == 0) {
     print(lines);
-    if (std::fclose(lines) == 0 && text != nullptr) {
+    if (std::fflush(lines) == 0 && text != nullptr) {
       std::fwrite(text, 1, size, stderr);
-      std::free(text);
       return;
     }
-    std::free(text);
+    std::fseek(lines, 0, SEEK_SET);
   }
   print(stderr);
 }

@@ -358,7 +358,8 @@ void ZPLCompress(char ch, std::uint32_t count) {
 namespace {
 
 // The first position from `pos` on where `line` differs from its seed row
-// LastBuffer, or `length`: 32 bytes are compared at a time, then eight.
+// LastBuffer, or `length`: 32 bytes are compared at a time, then eight, the
+// first differing byte of a word found from the word's difference.
 std::uint32_t SameAsSeedUntil(const unsigned char *line, std::uint32_t pos, std::uint32_t length) {
   for (; pos + 32 <= length; pos += 32)
     if (std::memcmp(line + pos, LastBuffer + pos, 32) != 0) break;
@@ -366,7 +367,12 @@ std::uint32_t SameAsSeedUntil(const unsigned char *line, std::uint32_t pos, std:
     std::uint64_t a, b;
     std::memcpy(&a, line + pos, sizeof a);
     std::memcpy(&b, LastBuffer + pos, sizeof b);
-    if (a != b) break;
+    if (const std::uint64_t differ = a ^ b; differ != 0) {
+      if constexpr (std::endian::native == std::endian::little)
+        return pos + static_cast<std::uint32_t>(std::countr_zero(differ)) / 8;
+      else
+        return pos + static_cast<std::uint32_t>(std::countl_zero(differ)) / 8;
+    }
   }
   while (pos < length && line[pos] == LastBuffer[pos]) ++pos;
   return pos;
@@ -402,10 +408,17 @@ void PCLCompress(const unsigned char *line, std::uint32_t length) {
   const auto emit = [&](unsigned char byte) {
     if (built < CompCapacity) out[built++] = byte;
   };
-  const auto emitBytes = [&](const unsigned char *bytes, std::size_t count) {
-    count = std::min(count, CompCapacity - built);
-    std::memcpy(out + built, bytes, count);
-    built += count;
+  // The literal bytes of a command (1 to 8); where 8 bytes can be read and
+  // written, they move as one word and only `count` of them are kept.
+  const auto emitBytes = [&](std::uint32_t pos, std::uint32_t count) {
+    if (pos + 8 <= length && CompCapacity - built >= 8) {
+      std::memcpy(out + built, line + pos, 8);
+      built += count;
+      return;
+    }
+    const std::size_t kept = std::min<std::size_t>(count, CompCapacity - built);
+    std::memcpy(out + built, line + pos, kept);
+    built += kept;
   };
 
   std::uint32_t pos = 0;
@@ -429,7 +442,7 @@ void PCLCompress(const unsigned char *line, std::uint32_t length) {
       for (; rest >= 255; rest -= 255) emit(255);
       emit(static_cast<unsigned char>(rest));
     }
-    emitBytes(line + pos, count);
+    emitBytes(pos, count);
     pos += count;
   }
 
