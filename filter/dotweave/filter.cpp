@@ -6,6 +6,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -118,6 +121,48 @@ void ReportProgress(unsigned percent) {
     _cupsLangPrintFilter(out, "INFO", "Printing page %d, %u%% complete.", Page, percent);
     std::fprintf(out, "ATTR: job-media-progress=%u\n", percent);
   });
+}
+
+// The raster stream is read a block at a time. For uncompressed pages
+// libcups asks its reader for one line per call, and a system call per line
+// cost more than all the filter's own work on a label or a thermal page;
+// the bytes it is given, and when reading ends, are the same. The block is
+// emptied at every job start (tests run several jobs in one process).
+constexpr std::size_t kRasterBlockSize = std::size_t{1} << 16;
+unsigned char RasterBlock[kRasterBlockSize];
+std::size_t RasterBlockStart = 0;
+std::size_t RasterBlockEnd = 0;
+
+// One read(2), retried when interrupted or not ready, as libcups's own reader
+// does; 0 at the end of the stream, -1 on an error.
+ssize_t ReadSome(int fd, void *into, std::size_t bytes) {
+  ssize_t count;
+  while ((count = read(fd, into, bytes)) < 0)
+    if (errno != EINTR && errno != EAGAIN) return -1;
+  return count;
+}
+
+// The reader libcups calls (cupsRasterOpenIO): up to `bytes` bytes, from the
+// block, which is refilled by one read when it is empty. A request of a
+// block or more is read straight into the caller's buffer.
+ssize_t ReadRaster(void *context, unsigned char *into, std::size_t bytes) {
+  const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(context));
+  if (RasterBlockStart == RasterBlockEnd) {
+    if (bytes >= kRasterBlockSize) return ReadSome(fd, into, bytes);
+    const ssize_t count = ReadSome(fd, RasterBlock, kRasterBlockSize);
+    if (count <= 0) return count;
+    RasterBlockStart = 0;
+    RasterBlockEnd = static_cast<std::size_t>(count);
+  }
+  const std::size_t given = std::min(bytes, RasterBlockEnd - RasterBlockStart);
+  std::memcpy(into, RasterBlock + RasterBlockStart, given);
+  RasterBlockStart += given;
+  return static_cast<ssize_t>(given);
+}
+
+cups_raster_t *OpenRasterStream(int fd) {
+  RasterBlockStart = RasterBlockEnd = 0;
+  return cupsRasterOpenIO(ReadRaster, reinterpret_cast<void *>(static_cast<std::intptr_t>(fd)), CUPS_RASTER_READ);
 }
 
 // Where the line being handed on was read: its place in the OEM page image
@@ -252,7 +297,7 @@ int FilterMain(int argc, char *argv[]) {
     }
   }
 
-  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  cups_raster_t *ras = OpenRasterStream(fd);
 
   Canceled = 0;
   JobFailed = false;
