@@ -337,28 +337,60 @@ bool EnsureWholeImage() {
 
 // Turns the H x B image by a quarter into the B x H image at `turned`:
 // counter-clockwise (input pixel (y, x) to row B - 1 - x, column y) or
-// clockwise (to row x, column H - 1 - y). Walked in square tiles that fit the
-// first-level cache, so that neither the reads nor the writes stride through
-// the whole page per pixel: within a tile each output row is written as one
-// run while the input is read down a column of the tile.
+// clockwise (to row x, column H - 1 - y).
+
+// One pixel of the turn.
+void TurnPixel(const unsigned char *in, std::uint64_t h, std::uint64_t b, bool clockwise, unsigned char *turned,
+               std::uint64_t y, std::uint64_t x) {
+  turned[clockwise ? x * h + (h - 1 - y) : (b - 1 - x) * h + y] = in[y * b + x];
+}
+
+// Sixteen rows of sixteen bytes, each interleaved with the row eight below
+// it: done four times, this transposes the 16 x 16 block (row i of the
+// result is column i of the block).
+void InterleaveHalves(Pixels16 (&rows)[16]) {
+  Pixels16 mixed[16];
+  for (int i = 0; i < 8; ++i) {
+    mixed[2 * i] = __builtin_shufflevector(rows[i], rows[i + 8], 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+    mixed[2 * i + 1] =
+        __builtin_shufflevector(rows[i], rows[i + 8], 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+  }
+  for (int i = 0; i < 16; ++i) rows[i] = mixed[i];
+}
+
+// The 16 x 16 block at row y, column x, turned in registers: its columns
+// become output rows, written sixteen bytes at a time (reversed for the
+// clockwise turn, whose output columns run against the input rows).
+void TurnBlock16(const unsigned char *in, std::uint64_t h, std::uint64_t b, bool clockwise, unsigned char *turned,
+                 std::uint64_t y, std::uint64_t x) {
+  Pixels16 rows[16];
+  for (std::uint64_t j = 0; j < 16; ++j) rows[j] = Load16(in + (y + j) * b + x);
+  for (int round = 0; round < 4; ++round) InterleaveHalves(rows);
+  for (std::uint64_t i = 0; i < 16; ++i) {
+    if (clockwise)
+      Store16(turned + (x + i) * h + (h - 16 - y), __builtin_shufflevector(rows[i], rows[i], 15, 14, 13, 12, 11, 10, 9,
+                                                                           8, 7, 6, 5, 4, 3, 2, 1, 0));
+    else
+      Store16(turned + (b - 1 - x - i) * h + y, rows[i]);
+  }
+}
+
+// The image is walked in 16 x 16 blocks, grouped in square tiles of four by
+// four blocks that fit the first-level cache, so that neither the reads nor
+// the writes stride through the whole page per pixel; the rows and columns
+// beyond the last whole block are turned pixel by pixel.
 void TurnTiles(const unsigned char *in, std::uint64_t h, std::uint64_t b, bool clockwise, unsigned char *turned) {
   constexpr std::uint64_t kTile = 64;
-  for (std::uint64_t y0 = 0; y0 < h; y0 += kTile) {
-    const std::uint64_t y1 = std::min(h, y0 + kTile);
-    for (std::uint64_t x0 = 0; x0 < b; x0 += kTile) {
-      const std::uint64_t x1 = std::min(b, x0 + kTile);
-      for (std::uint64_t x = x0; x < x1; ++x) {
-        const unsigned char *column = in + y0 * b + x;
-        if (clockwise) {
-          unsigned char *out = turned + x * h + (h - 1 - y0);
-          for (std::uint64_t y = y0; y < y1; ++y, column += b) *out-- = *column;
-        } else {
-          unsigned char *out = turned + (b - 1 - x) * h + y0;
-          for (std::uint64_t y = y0; y < y1; ++y, column += b) *out++ = *column;
-        }
-      }
-    }
-  }
+  const std::uint64_t h16 = h / 16 * 16, b16 = b / 16 * 16;
+  for (std::uint64_t y0 = 0; y0 < h16; y0 += kTile)
+    for (std::uint64_t x0 = 0; x0 < b16; x0 += kTile)
+      for (std::uint64_t y = y0; y < std::min(h16, y0 + kTile); y += 16)
+        for (std::uint64_t x = x0; x < std::min(b16, x0 + kTile); x += 16)
+          TurnBlock16(in, h, b, clockwise, turned, y, x);
+  for (std::uint64_t y = 0; y < h16; ++y)
+    for (std::uint64_t x = b16; x < b; ++x) TurnPixel(in, h, b, clockwise, turned, y, x);
+  for (std::uint64_t y = h16; y < h; ++y)
+    for (std::uint64_t x = 0; x < b; ++x) TurnPixel(in, h, b, clockwise, turned, y, x);
 }
 
 // A quarter turn of the whole page image. When the image's block has room
@@ -478,27 +510,34 @@ std::uint64_t DarkCount(const unsigned char *p, std::uint64_t count) {
 // blocks hold too few dark pixels for even the shortest window starting in
 // block k, no window there is dense and the block is passed over. The other
 // blocks are tested pixel by pixel, the dark count carried along as the
-// window slides.
+// window slides, and on into the next block when that one is tested too (a
+// dense stretch of a row is then counted once, not once per block).
 bool RowHasDenseWindow(const unsigned char *row, std::uint64_t width) {
   constexpr std::uint64_t kBlock = 16;
   constexpr std::uint64_t kSpan = 10;  // blocks a window starting in a block can reach
   static_assert(kSpan * kBlock >= kBlock - 1 + kThinWindow, "the last pixel of a window lies in the span");
   const std::uint64_t blocks = (width + kBlock - 1) / kBlock;
-  const auto blockDark = [&](std::uint64_t k) {
-    const std::uint64_t from = k * kBlock;
-    return DarkCount(row + from, std::min(kBlock, width - from));
+  const auto darkIn = [&](std::uint64_t from, std::uint64_t to) {
+    std::uint64_t dark = 0;
+    for (; from < to; from += kBlock) dark += DarkCount(row + from, std::min(kBlock, to - from));
+    return dark;
   };
   std::uint64_t counts[kSpan];
   std::uint64_t spanDark = 0;  // dark pixels in blocks k .. k + kSpan - 1
-  for (std::uint64_t k = 0; k < std::min(kSpan, blocks); ++k) spanDark += counts[k] = blockDark(k);
+  for (std::uint64_t k = 0; k < std::min(kSpan, blocks); ++k)
+    spanDark += counts[k] = darkIn(k * kBlock, std::min(width, (k + 1) * kBlock));
+  // The window slid so far: `dark` pixels of row[slid .. end), where end is
+  // min(slid + 140, width); `slid` is the first pixel not yet tested.
+  std::uint64_t slid = width + 1, end = 0, dark = 0;
   for (std::uint64_t k = 0; k < blocks; ++k) {
     const std::uint64_t first = k * kBlock;
     const std::uint64_t last = std::min(first + kBlock, width) - 1;
     const std::uint64_t shortest = std::min(kThinWindow, width - last);
     if (10 * spanDark > 6 * shortest) {
-      std::uint64_t end = std::min(first + kThinWindow, width);
-      std::uint64_t dark = 0;
-      for (std::uint64_t i = first; i < end; ++i) dark += IsDark(row[i]);
+      if (slid != first) {
+        end = std::min(first + kThinWindow, width);
+        dark = darkIn(first, end);
+      }
       for (std::uint64_t p = first; p <= last; ++p) {
         if (IsDark(row[p])) {
           if (10 * dark > 6 * (end - p)) return true;
@@ -506,11 +545,23 @@ bool RowHasDenseWindow(const unsigned char *row, std::uint64_t width) {
         }
         if (end < width) dark += IsDark(row[end++]);
       }
+      slid = last + 1;
     }
     spanDark -= counts[k % kSpan];
-    if (k + kSpan < blocks) spanDark += counts[k % kSpan] = blockDark(k + kSpan);
+    if (k + kSpan < blocks)
+      spanDark += counts[k % kSpan] = darkIn((k + kSpan) * kBlock, std::min(width, (k + kSpan + 1) * kBlock));
   }
   return false;
+}
+
+// Every other pixel of a row white, from pixel `start` (0 or 1) on: sixteen
+// at a time, as an OR with 0xFF in every other byte.
+void WhitenEveryOther(unsigned char *row, std::uint64_t width, std::uint64_t start) {
+  Pixels16 everyOther = Splat16(0);
+  for (int i = static_cast<int>(start); i < 16; i += 2) everyOther[i] = kWhite;
+  std::uint64_t x = 0;
+  for (; x + 16 <= width; x += 16) Store16(row + x, Load16(row + x) | everyOther);
+  for (x += start; x < width; x += 2) row[x] = kWhite;
 }
 
 }  // namespace
@@ -771,8 +822,7 @@ void FindLineHorizental_1440() {
   const std::uint64_t rows = std::min(MyPageInfo.Height, MyPageInfo.ImageSize / w);
   for (std::uint64_t y = 0; y < rows; ++y) {
     unsigned char *row = MyPageInfo.ImageData + y * w;
-    if (!RowHasDenseWindow(row, w)) continue;
-    for (std::uint64_t x = (y & 1) ? 0 : 1; x < w; x += 2) row[x] = kWhite;
+    if (RowHasDenseWindow(row, w)) WhitenEveryOther(row, w, (y & 1) ? 0 : 1);
   }
 }
 
