@@ -522,10 +522,14 @@ bool RowHasDenseWindow(const unsigned char *row, std::uint64_t width) {
     for (; from < to; from += kBlock) dark += DarkCount(row + from, std::min(kBlock, to - from));
     return dark;
   };
-  std::uint64_t counts[kSpan];
+  const auto blockDark = [&](std::uint64_t k) {
+    const std::uint64_t from = k * kBlock;
+    return DarkCount(row + from, std::min(kBlock, width - from));
+  };
+  std::uint64_t counts[kSpan];  // counts[slot] holds block k, the next ones follow round
+  std::uint64_t slot = 0;
   std::uint64_t spanDark = 0;  // dark pixels in blocks k .. k + kSpan - 1
-  for (std::uint64_t k = 0; k < std::min(kSpan, blocks); ++k)
-    spanDark += counts[k] = darkIn(k * kBlock, std::min(width, (k + 1) * kBlock));
+  for (std::uint64_t k = 0; k < std::min(kSpan, blocks); ++k) spanDark += counts[k] = blockDark(k);
   // The window slid so far: `dark` pixels of row[slid .. end), where end is
   // min(slid + 140, width); `slid` is the first pixel not yet tested.
   std::uint64_t slid = width + 1, end = 0, dark = 0;
@@ -547,9 +551,9 @@ bool RowHasDenseWindow(const unsigned char *row, std::uint64_t width) {
       }
       slid = last + 1;
     }
-    spanDark -= counts[k % kSpan];
-    if (k + kSpan < blocks)
-      spanDark += counts[k % kSpan] = darkIn((k + kSpan) * kBlock, std::min(width, (k + kSpan + 1) * kBlock));
+    spanDark -= counts[slot];
+    if (k + kSpan < blocks) spanDark += counts[slot] = blockDark(k + kSpan);
+    if (++slot == kSpan) slot = 0;
   }
   return false;
 }
