@@ -67,18 +67,30 @@ void FreePageBuffers() {
 // rewound after each use (opening a stream per report cost more than
 // formatting it). Should memory be short, they are printed straight to
 // standard error.
+struct StatusStream {
+  FILE *stream = nullptr;
+  char *text = nullptr;
+  std::size_t size = 0;
+};
+
+// The process's one memory stream for status lines, opened on first use.
+StatusStream &Status() {
+  static StatusStream status;
+  static const bool opened = (status.stream = open_memstream(&status.text, &status.size)) != nullptr;
+  (void)opened;
+  return status;
+}
+
 template <typename Print>
 void WriteStatusLines(Print print) {
-  static char *text = nullptr;
-  static std::size_t size = 0;
-  static FILE *lines = open_memstream(&text, &size);
-  if (lines != nullptr && std::fseek(lines, 0, SEEK_SET) == 0) {
-    print(lines);
-    if (std::fflush(lines) == 0 && text != nullptr) {
-      std::fwrite(text, 1, size, stderr);
+  StatusStream &status = Status();
+  if (status.stream != nullptr && std::fseek(status.stream, 0, SEEK_SET) == 0) {
+    print(status.stream);
+    if (std::fflush(status.stream) == 0 && status.text != nullptr) {
+      std::fwrite(status.text, 1, status.size, stderr);
       return;
     }
-    std::fseek(lines, 0, SEEK_SET);
+    std::fseek(status.stream, 0, SEEK_SET);
   }
   print(stderr);
 }
