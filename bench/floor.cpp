@@ -10,13 +10,52 @@
 // EPL, 0x12 ZPL) it also writes each line it reads to standard output and
 // flushes it, as those back ends must; for the others (PCL, OEM) it writes
 // nothing.
+//
+// With DOTWEAVE_FLOOR_BLOCKS=1 in the environment it reads the raster stream
+// 64 KiB at a time under libcups, as the filter does (libcups's own reader
+// makes one read(2) per uncompressed line): the floor of a filter that
+// buffers its input like that one.
 #include <cups/ppd.h>
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kBlockSize = std::size_t{1} << 16;
+unsigned char Block[kBlockSize];
+std::size_t BlockStart = 0, BlockEnd = 0;
+
+ssize_t ReadSome(int fd, void *into, std::size_t bytes) {
+  ssize_t count;
+  while ((count = read(fd, into, bytes)) < 0)
+    if (errno != EINTR && errno != EAGAIN) return -1;
+  return count;
+}
+
+ssize_t ReadBlocks(void *context, unsigned char *into, std::size_t bytes) {
+  const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(context));
+  if (BlockStart == BlockEnd) {
+    if (bytes >= kBlockSize) return ReadSome(fd, into, bytes);
+    const ssize_t count = ReadSome(fd, Block, kBlockSize);
+    if (count <= 0) return count;
+    BlockStart = 0;
+    BlockEnd = static_cast<std::size_t>(count);
+  }
+  const std::size_t given = std::min(bytes, BlockEnd - BlockStart);
+  std::memcpy(into, Block + BlockStart, given);
+  BlockStart += given;
+  return static_cast<ssize_t>(given);
+}
+
+}  // namespace
 
 int main(int argc, char **argv) {
   if (argc != 6 && argc != 7) {
@@ -28,7 +67,11 @@ int main(int argc, char **argv) {
     std::perror(argv[6]);
     return 1;
   }
-  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  const char *blocks = std::getenv("DOTWEAVE_FLOOR_BLOCKS");
+  cups_raster_t *ras = blocks != nullptr && std::strcmp(blocks, "1") == 0
+                           ? cupsRasterOpenIO(ReadBlocks, reinterpret_cast<void *>(static_cast<std::intptr_t>(fd)),
+                                              CUPS_RASTER_READ)
+                           : cupsRasterOpen(fd, CUPS_RASTER_READ);
 
   cups_option_t *options = nullptr;
   const int numOptions = cupsParseOptions(argv[5], 0, &options);

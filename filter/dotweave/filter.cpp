@@ -6,6 +6,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,60 +60,147 @@ void FreePageBuffers() {
   }
 }
 
-void DumpPageHeader(const cups_page_header2_t *h) {
-  std::fprintf(stderr, "DEBUG: StartPage...\n");
-  std::fprintf(stderr, "DEBUG: Duplex = %d\n", static_cast<int>(HeaderEnumValue(h->Duplex)));
-  std::fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(h->HWResolution[0]),
+// Standard error is unbuffered, and every write on it is a system call and
+// a wake-up of the scheduler reading it: lines that belong together (the
+// page header dump, a progress report) are gathered first and leave in one
+// write. They are gathered in one memory stream kept for the process and
+// rewound after each use (opening a stream per report cost more than
+// formatting it). Should memory be short, they are printed straight to
+// standard error.
+struct StatusStream {
+  FILE *stream = nullptr;
+  char *text = nullptr;
+  std::size_t size = 0;
+};
+
+// The process's one memory stream for status lines, opened on first use.
+StatusStream &Status() {
+  static StatusStream status;
+  static const bool opened = (status.stream = open_memstream(&status.text, &status.size)) != nullptr;
+  (void)opened;
+  return status;
+}
+
+template <typename Print>
+void WriteStatusLines(Print print) {
+  StatusStream &status = Status();
+  if (status.stream != nullptr && std::fseek(status.stream, 0, SEEK_SET) == 0) {
+    print(status.stream);
+    if (std::fflush(status.stream) == 0 && status.text != nullptr) {
+      std::fwrite(status.text, 1, status.size, stderr);
+      return;
+    }
+    std::fseek(status.stream, 0, SEEK_SET);
+  }
+  print(stderr);
+}
+
+void PrintPageHeader(FILE *out, const cups_page_header2_t *h) {
+  std::fprintf(out, "DEBUG: StartPage...\n");
+  std::fprintf(out, "DEBUG: Duplex = %d\n", static_cast<int>(HeaderEnumValue(h->Duplex)));
+  std::fprintf(out, "DEBUG: HWResolution = [ %d %d ]\n", static_cast<int>(h->HWResolution[0]),
                static_cast<int>(h->HWResolution[1]));
-  std::fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
+  std::fprintf(out, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
                static_cast<int>(h->ImagingBoundingBox[0]), static_cast<int>(h->ImagingBoundingBox[1]),
                static_cast<int>(h->ImagingBoundingBox[2]), static_cast<int>(h->ImagingBoundingBox[3]));
-  std::fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(h->Margins[0]),
+  std::fprintf(out, "DEBUG: Margins = [ %d %d ]\n", static_cast<int>(h->Margins[0]),
                static_cast<int>(h->Margins[1]));
-  std::fprintf(stderr, "DEBUG: ManualFeed = %d\n", static_cast<int>(HeaderEnumValue(h->ManualFeed)));
-  std::fprintf(stderr, "DEBUG: MediaPosition = %d\n", static_cast<int>(h->MediaPosition));
-  std::fprintf(stderr, "DEBUG: NumCopies = %d\n", static_cast<int>(h->NumCopies));
-  std::fprintf(stderr, "DEBUG: Orientation = %d\n", static_cast<int>(HeaderEnumValue(h->Orientation)));
-  std::fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(h->PageSize[0]),
+  std::fprintf(out, "DEBUG: ManualFeed = %d\n", static_cast<int>(HeaderEnumValue(h->ManualFeed)));
+  std::fprintf(out, "DEBUG: MediaPosition = %d\n", static_cast<int>(h->MediaPosition));
+  std::fprintf(out, "DEBUG: NumCopies = %d\n", static_cast<int>(h->NumCopies));
+  std::fprintf(out, "DEBUG: Orientation = %d\n", static_cast<int>(HeaderEnumValue(h->Orientation)));
+  std::fprintf(out, "DEBUG: PageSize = [ %d %d ]\n", static_cast<int>(h->PageSize[0]),
                static_cast<int>(h->PageSize[1]));
-  std::fprintf(stderr, "DEBUG: cupsWidth = %d\n", static_cast<int>(h->cupsWidth));
-  std::fprintf(stderr, "DEBUG: cupsHeight = %d\n", static_cast<int>(h->cupsHeight));
-  std::fprintf(stderr, "DEBUG: cupsMediaType = %d\n", static_cast<int>(h->cupsMediaType));
-  std::fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(h->cupsBitsPerColor));
-  std::fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(h->cupsBitsPerPixel));
-  std::fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(h->cupsBytesPerLine));
-  std::fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(HeaderEnumValue(h->cupsColorOrder)));
-  std::fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(HeaderEnumValue(h->cupsColorSpace)));
-  std::fprintf(stderr, "DEBUG: cupsCompression = %d\n", static_cast<int>(h->cupsCompression));
+  std::fprintf(out, "DEBUG: cupsWidth = %d\n", static_cast<int>(h->cupsWidth));
+  std::fprintf(out, "DEBUG: cupsHeight = %d\n", static_cast<int>(h->cupsHeight));
+  std::fprintf(out, "DEBUG: cupsMediaType = %d\n", static_cast<int>(h->cupsMediaType));
+  std::fprintf(out, "DEBUG: cupsBitsPerColor = %d\n", static_cast<int>(h->cupsBitsPerColor));
+  std::fprintf(out, "DEBUG: cupsBitsPerPixel = %d\n", static_cast<int>(h->cupsBitsPerPixel));
+  std::fprintf(out, "DEBUG: cupsBytesPerLine = %d\n", static_cast<int>(h->cupsBytesPerLine));
+  std::fprintf(out, "DEBUG: cupsColorOrder = %d\n", static_cast<int>(HeaderEnumValue(h->cupsColorOrder)));
+  std::fprintf(out, "DEBUG: cupsColorSpace = %d\n", static_cast<int>(HeaderEnumValue(h->cupsColorSpace)));
+  std::fprintf(out, "DEBUG: cupsCompression = %d\n", static_cast<int>(h->cupsCompression));
+}
+
+void DumpPageHeader(const cups_page_header2_t *h) {
+  WriteStatusLines([h](FILE *out) { PrintPageHeader(out, h); });
 }
 
 // The progress lines of the current page: the localized "INFO" line and the
-// "ATTR" line. Standard error is unbuffered and they come every 16 raster
-// lines, so both are gathered first and leave in one write.
+// "ATTR" line, every 16 raster lines.
 void ReportProgress(unsigned percent) {
-  char *text = nullptr;
-  std::size_t size = 0;
-  if (FILE *lines = open_memstream(&text, &size)) {
-    _cupsLangPrintFilter(lines, "INFO", "Printing page %d, %u%% complete.", Page, percent);
-    std::fprintf(lines, "ATTR: job-media-progress=%u\n", percent);
-    if (std::fclose(lines) == 0 && text != nullptr) {
-      std::fwrite(text, 1, size, stderr);
-      std::free(text);
-      return;
-    }
-    std::free(text);
-  }
-  _cupsLangPrintFilter(stderr, "INFO", "Printing page %d, %u%% complete.", Page, percent);
-  std::fprintf(stderr, "ATTR: job-media-progress=%u\n", percent);
+  WriteStatusLines([percent](FILE *out) {
+    _cupsLangPrintFilter(out, "INFO", "Printing page %d, %u%% complete.", Page, percent);
+    std::fprintf(out, "ATTR: job-media-progress=%u\n", percent);
+  });
 }
 
-// Reads every line of the current page into Buffer and hands it on. Returns
-// when the page is complete, the stream runs dry, or the job is cancelled.
+// The raster stream is read a block at a time. For uncompressed pages
+// libcups asks its reader for one line per call, and a system call per line
+// cost more than all the filter's own work on a label or a thermal page;
+// the bytes it is given, and when reading ends, are the same. The block is
+// emptied at every job start (tests run several jobs in one process).
+constexpr std::size_t kRasterBlockSize = std::size_t{1} << 16;
+unsigned char RasterBlock[kRasterBlockSize];
+std::size_t RasterBlockStart = 0;
+std::size_t RasterBlockEnd = 0;
+
+// One read(2), retried when interrupted or not ready, as libcups's own reader
+// does; 0 at the end of the stream, -1 on an error.
+ssize_t ReadSome(int fd, void *into, std::size_t bytes) {
+  ssize_t count;
+  while ((count = read(fd, into, bytes)) < 0)
+    if (errno != EINTR && errno != EAGAIN) return -1;
+  return count;
+}
+
+// The reader libcups calls (cupsRasterOpenIO): up to `bytes` bytes, from the
+// block, which is refilled by one read when it is empty. A request of a
+// block or more is read straight into the caller's buffer.
+ssize_t ReadRaster(void *context, unsigned char *into, std::size_t bytes) {
+  const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(context));
+  if (RasterBlockStart == RasterBlockEnd) {
+    if (bytes >= kRasterBlockSize) return ReadSome(fd, into, bytes);
+    const ssize_t count = ReadSome(fd, RasterBlock, kRasterBlockSize);
+    if (count <= 0) return count;
+    RasterBlockStart = 0;
+    RasterBlockEnd = static_cast<std::size_t>(count);
+  }
+  const std::size_t given = std::min(bytes, RasterBlockEnd - RasterBlockStart);
+  std::memcpy(into, RasterBlock + RasterBlockStart, given);
+  RasterBlockStart += given;
+  return static_cast<ssize_t>(given);
+}
+
+cups_raster_t *OpenRasterStream(int fd) {
+  RasterBlockStart = RasterBlockEnd = 0;
+  return cupsRasterOpenIO(ReadRaster, reinterpret_cast<void *>(static_cast<std::intptr_t>(fd)), CUPS_RASTER_READ);
+}
+
+// Where the line being handed on was read: its place in the OEM page image
+// when it was read straight there, else null (the line is in Buffer).
+const unsigned char *LineInPageImage = nullptr;
+
+// Where the next line is read to. The OEM engine keeps the whole page, so
+// once its page image is under way a line is read straight into its place
+// there instead of into Buffer and copied over: a page of megabytes is then
+// written once, not twice.
+unsigned char *LineDestination(const cups_page_header2_t *header) {
+  if (ModelNumber == kFamilyOem)
+    if (unsigned char *slot = OEMNextLineSlot(header->cupsBytesPerLine)) return slot;
+  return Buffer;
+}
+
+// Reads every line of the current page and hands it on. Returns when the
+// page is complete, the stream runs dry, or the job is cancelled.
 void ReadPageLines(cups_raster_t *ras, ppd_file_t *ppd, cups_page_header2_t *header) {
   for (unsigned y = 0; y < header->cupsHeight && !Canceled; ++y) {
     if ((y & 15) == 0) ReportProgress(100u * y / header->cupsHeight);
-    if (cupsRasterReadPixels(ras, Buffer, header->cupsBytesPerLine) == 0) break;
+    unsigned char *line = LineDestination(header);
+    if (cupsRasterReadPixels(ras, line, header->cupsBytesPerLine) == 0) break;
+    LineInPageImage = line != Buffer ? line : nullptr;
     OutputLine(ppd, header, y);
+    LineInPageImage = nullptr;
     if (JobFailed) break;
   }
 }
@@ -172,7 +262,9 @@ void OutputLine(ppd_file_t * /*ppd*/, cups_page_header2_t *header, unsigned y) {
     case kFamilyEplLine: EplLineOutputLine(header, y); break;
     case kFamilyEplPage: EplPageOutputLine(header, y); break;
     case kFamilyZpl: ZplOutputLine(header, y); break;
-    case kFamilyOem: OEMWriteOriginalPageData(Buffer, header->cupsBytesPerLine); break;
+    case kFamilyOem:
+      OEMWriteOriginalPageData(LineInPageImage != nullptr ? LineInPageImage : Buffer, header->cupsBytesPerLine);
+      break;
     case kFamilyPcl: PclOutputLine(header, y); break;
     default: break;
   }
@@ -217,7 +309,7 @@ int FilterMain(int argc, char *argv[]) {
     }
   }
 
-  cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  cups_raster_t *ras = OpenRasterStream(fd);
 
   Canceled = 0;
   JobFailed = false;
@@ -246,8 +338,10 @@ int FilterMain(int argc, char *argv[]) {
   cups_page_header2_t header;
   while (ras != nullptr && cupsRasterReadHeader2(ras, &header) && !Canceled) {
     ++Page;
-    std::fprintf(stderr, "PAGE: %d 1\n", Page);
-    _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
+    WriteStatusLines([](FILE *out) {
+      std::fprintf(out, "PAGE: %d 1\n", Page);
+      _cupsLangPrintFilter(out, "INFO", "Starting page %d.", Page);
+    });
 
     StartPage(ppd, &header);
     if (JobFailed) {

@@ -5,6 +5,7 @@
 #include "dotweave/label.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstddef>
 #include <cstdio>
@@ -12,6 +13,10 @@
 #include <cstring>
 #include <span>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "dotweave/filter.h"
 
@@ -22,16 +27,21 @@ namespace {
 std::uint32_t PageLineLength = 0;
 std::size_t CompCapacity = 0;
 
+// Bytes allocated beyond CompCapacity: a PCL row is built behind them, and
+// its transfer command ("\033*b", up to 10 digits, "W") is put right in
+// front of it, so that command and row leave in one write.
+constexpr std::size_t kPclCommandRoom = 16;
+
 // Rows of the current ZPL graphic download written so far. The download
 // announces cupsHeight rows; a page cut short is completed from this count.
 std::uint32_t ZplRowsSent = 0;
 bool ZplDownloadOpen = false;
 
+// One thread writes standard output, so the writes need not lock it.
 void Write(const void *data, std::size_t size) {
-  if (size != 0) std::fwrite(data, 1, size, stdout);
+  if (size != 0) fwrite_unlocked(data, 1, size, stdout);
 }
 void Write(std::string_view text) { Write(text.data(), text.size()); }
-// One thread writes standard output, so the byte writes need not lock it.
 void Put(int byte) { putc_unlocked(byte, stdout); }
 
 // Writes the decimal digits of `value`, as printf's "%d" and "%u" do, into
@@ -70,15 +80,15 @@ std::string_view MediaTypeOf(const cups_page_header2_t *header) {
 }
 
 // The compression buffers of the ZPL and PCL pages: CompBuffer holds a ZPL
-// hex row (2n characters and a NUL) or the largest mode-3 row (n + n/8 + 1),
-// LastBuffer the previous row. Both are allocated before anything of the
+// hex row (2n characters and a NUL) or the largest mode-3 row (n + n/8 + 1)
+// behind the room for its transfer command, LastBuffer the previous row. Both are allocated before anything of the
 // page is written, so a failure leaves no partial page on the printer.
 bool AllocateCompressionBuffers(const cups_page_header2_t *header) {
   const std::size_t n = header->cupsBytesPerLine;
   const std::size_t compSize = 2 * n + 1;
   // At least one byte each, so that an empty line still has valid buffers
   // and a null result always means failure.
-  CompBuffer = static_cast<unsigned char *>(std::malloc(compSize));
+  CompBuffer = static_cast<unsigned char *>(std::malloc(kPclCommandRoom + compSize));
   LastBuffer = static_cast<unsigned char *>(std::malloc(n != 0 ? n : 1));
   if (CompBuffer == nullptr || LastBuffer == nullptr) {
     std::free(CompBuffer);
@@ -351,43 +361,99 @@ void ZPLCompress(char ch, std::uint32_t count) {
 
 namespace {
 
+// Where SSE2 is there (every x86-64), sixteen bytes of row and seed are
+// compared at once, and the comparison's byte mask says where they agree.
+#if defined(__SSE2__)
+// Bit i set where line[pos + i] equals LastBuffer[pos + i], for 16 bytes.
+unsigned AgreeMask16(const unsigned char *line, std::uint32_t pos) {
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + pos));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(LastBuffer + pos));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+}
+#endif
+
 // The first position from `pos` on where `line` differs from its seed row
-// LastBuffer, or `length`: eight bytes are compared at a time.
+// LastBuffer, or `length`: sixteen bytes at a time where SSE2 is there, then
+// eight, the first differing byte of a word found from the word's
+// difference.
 std::uint32_t SameAsSeedUntil(const unsigned char *line, std::uint32_t pos, std::uint32_t length) {
+#if defined(__SSE2__)
+  for (; pos + 16 <= length; pos += 16)
+    if (const unsigned agree = AgreeMask16(line, pos); agree != 0xFFFF)
+      return pos + static_cast<std::uint32_t>(std::countr_zero(~agree));
+#endif
   for (; pos + 8 <= length; pos += 8) {
     std::uint64_t a, b;
     std::memcpy(&a, line + pos, sizeof a);
     std::memcpy(&b, LastBuffer + pos, sizeof b);
-    if (a != b) break;
+    if (const std::uint64_t differ = a ^ b; differ != 0) {
+      if constexpr (std::endian::native == std::endian::little)
+        return pos + static_cast<std::uint32_t>(std::countr_zero(differ)) / 8;
+      else
+        return pos + static_cast<std::uint32_t>(std::countl_zero(differ)) / 8;
+    }
   }
   while (pos < length && line[pos] == LastBuffer[pos]) ++pos;
   return pos;
+}
+
+// How many bytes from `pos` on (at most 8) differ from the seed row, the
+// byte at `pos` being one that does. Where eight bytes remain, they are
+// compared at once: by the SSE2 byte mask, or as one word whose bytes are
+// zero exactly where line and seed agree (the lowest byte flagged by the
+// zero-byte test is always a true zero; false flags only occur above one).
+std::uint32_t DifferingRun(const unsigned char *line, std::uint32_t pos, std::uint32_t length) {
+#if defined(__SSE2__)
+  if (pos + 16 <= length)
+    return static_cast<std::uint32_t>(std::countr_zero(AgreeMask16(line, pos) | 0x100u));
+#endif
+  if (pos + 8 <= length && std::endian::native == std::endian::little) {
+    std::uint64_t a, b;
+    std::memcpy(&a, line + pos, sizeof a);
+    std::memcpy(&b, LastBuffer + pos, sizeof b);
+    const std::uint64_t differ = a ^ b;
+    const std::uint64_t agree = (differ - 0x0101010101010101ull) & ~differ & 0x8080808080808080ull;
+    return agree == 0 ? 8 : static_cast<std::uint32_t>(std::countr_zero(agree)) / 8;
+  }
+  std::uint32_t count = 0;
+  while (count < 8 && pos + count < length && line[pos + count] != LastBuffer[pos + count]) ++count;
+  return count;
 }
 
 }  // namespace
 
 void PCLCompress(const unsigned char *line, std::uint32_t length) {
   if (!CompressionReady(length) || (line == nullptr && length != 0)) return;
-  unsigned char *out = CompBuffer;
+  unsigned char *out = CompBuffer + kPclCommandRoom;
   std::size_t built = 0;
-  // A mode-3 row never outgrows n + n/8 + 1 bytes; the check only guards the
+  // A mode-3 row never outgrows n + n/8 + 1 bytes; the checks only guard the
   // buffer should that reasoning ever be broken.
   const auto emit = [&](unsigned char byte) {
     if (built < CompCapacity) out[built++] = byte;
+  };
+  // The literal bytes of a command (1 to 8); where 8 bytes can be read and
+  // written, they move as one word and only `count` of them are kept.
+  const auto emitBytes = [&](std::uint32_t pos, std::uint32_t count) {
+    if (pos + 8 <= length && CompCapacity - built >= 8) {
+      std::memcpy(out + built, line + pos, 8);
+      built += count;
+      return;
+    }
+    const std::size_t kept = std::min<std::size_t>(count, CompCapacity - built);
+    std::memcpy(out + built, line + pos, kept);
+    built += kept;
   };
 
   std::uint32_t pos = 0;
   while (pos < length) {
     std::uint32_t offset = 0;
+    std::uint32_t count;
     if (LastSet) {
       const std::uint32_t from = pos;
       pos = SameAsSeedUntil(line, pos, length);
       offset = pos - from;
       if (pos == length) break;  // an unchanged tail needs no command
-    }
-    std::uint32_t count = 0;
-    if (LastSet) {
-      while (count < 8 && pos + count < length && line[pos + count] != LastBuffer[pos + count]) ++count;
+      count = DifferingRun(line, pos, length);
     } else {
       count = std::min<std::uint32_t>(8, length - pos);
     }
@@ -399,15 +465,16 @@ void PCLCompress(const unsigned char *line, std::uint32_t length) {
       for (; rest >= 255; rest -= 255) emit(255);
       emit(static_cast<unsigned char>(rest));
     }
-    for (std::uint32_t i = 0; i < count; ++i) emit(line[pos + i]);
+    emitBytes(pos, count);
     pos += count;
   }
 
-  char command[16] = "\033*b";
+  char command[kPclCommandRoom] = "\033*b";
   char *end = Decimal(command + 3, static_cast<int>(built));
   *end++ = 'W';
-  Write(command, static_cast<std::size_t>(end - command));
-  Write(out, built);
+  const auto commandSize = static_cast<std::size_t>(end - command);
+  std::memcpy(out - commandSize, command, commandSize);
+  Write(out - commandSize, commandSize + built);
   if (length != 0) std::memcpy(LastBuffer, line, length);
   LastSet = 1;
 }

@@ -73,7 +73,25 @@ void ReserveThermalCommands() {
   const std::uint64_t head = static_cast<std::uint64_t>(PrintPa.HeadWidth);
   const std::uint64_t blankLines = PrintPa.VerticalAdj > 0 ? 8 * static_cast<std::uint64_t>(PrintPa.VerticalAdj) : 0;
   const std::uint64_t worst = 1000 + 64 + (blankLines + MyPageInfo.Height) * (head + 4);
-  if (unsigned char *buffer = OEMAllocatePageBuffer(worst)) {
+  if (unsigned char *buffer = OEMAllocatePageBuffer(worst, false)) {
+    MyPageInfo.CommandData = buffer;
+    MyPageInfo.CommandCapacity = worst;
+  }
+}
+
+// A needle page's stream is at most the zero block and the settings, one
+// band (image header, 2880 bytes, and up to two feeds before and two after
+// it) per 16 image rows, a feed per 64 blank rows, and the feeds that fill a
+// fixed page length, a few hundred kilobytes. It is taken at that size once
+// and mapped at once: growing it band by band took every fresh page of it by
+// a fault of its own, which cost more than coding the bands.
+void ReserveNeedleCommands() {
+  if (!PrintPa.Identified || MyPageInfo.PageFailed || MyPageInfo.CommandData != nullptr) return;
+  if (MyPageInfo.Height > kMaxPageRows) return;
+  constexpr std::uint64_t kBandRecord = 5 + 2 * 1440 + 4 * 4;
+  const std::uint64_t rows = MyPageInfo.Height;
+  const std::uint64_t worst = 1024 + (rows / 16 + 1) * kBandRecord + (rows / 64 + 2) * 8;
+  if (unsigned char *buffer = OEMAllocatePageBuffer(worst, true)) {
     MyPageInfo.CommandData = buffer;
     MyPageInfo.CommandCapacity = worst;
   }
@@ -91,6 +109,7 @@ void OrganizePrintInstructionOnePage() {
     FailJob("The page is too large to print.");
   }
   if (PrintPa.IsNeedle) {
+    ReserveNeedleCommands();
     static constexpr unsigned char kZeros[64] = {};
     OEMWritePrintData(kZeros, sizeof kZeros);
     OEMSendDensityCommand();

@@ -6,6 +6,9 @@
 // holds Height rows of BytesPerLine bytes: a page cut short is completed
 // with white rows there, so no later step meets a partial image.
 #include <sys/mman.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -70,12 +73,16 @@ void ReplaceImage(unsigned char *buffer, std::uint64_t size) {
 // once from end to end, and taking it in 2 MiB pages instead of 4 KiB ones
 // saves thousands of page faults per page, which cost more than the copying
 // itself. Only whole huge pages are marked, so the resident set never
-// outgrows the image by more than a small page; the small pages of the rest
-// are mapped in one call rather than one fault at a time when the whole
-// buffer is going to be written (`populate`). The buffer is an ordinary heap
-// block for free and realloc.
+// outgrows the image by more than a small page. When the whole buffer is
+// going to be written (`populate`), all of it is mapped in one call rather
+// than one fault at a time: the huge pages, and the small pages of the rest
+// or of a buffer of less than a huge page (from 64 KiB on; should the kernel
+// have no huge page to give, the call still maps the small ones far more
+// cheaply than faults would). The buffer is an ordinary heap block for free
+// and realloc.
 constexpr std::uint64_t kHugePage = std::uint64_t{2} << 20;
 constexpr std::uint64_t kSmallPage = 4096;
+constexpr std::uint64_t kPopulateFrom = std::uint64_t{64} << 10;
 
 bool OnHugePages(const unsigned char *block) {
   return reinterpret_cast<std::uintptr_t>(block) % kHugePage == 0;
@@ -85,17 +92,13 @@ std::uint64_t WholeHugePages(std::uint64_t size) { return (size + kHugePage - 1)
 
 unsigned char *AllocateImage(std::uint64_t size, bool populate = true) {
   if (size == 0) return nullptr;
-#ifdef MADV_HUGEPAGE
-  if (size >= kHugePage) {
+#if defined(MADV_HUGEPAGE) && defined(MADV_POPULATE_WRITE)
+  if (size >= kHugePage || (populate && size >= kPopulateFrom)) {
     void *block = nullptr;
-    if (posix_memalign(&block, kHugePage, size) != 0) return nullptr;
+    if (posix_memalign(&block, size >= kHugePage ? kHugePage : kSmallPage, size) != 0) return nullptr;
     // Hints both: where they fail, the pages simply come one fault at a time.
-    const std::uint64_t huge = size / kHugePage * kHugePage;
-    madvise(block, huge, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-    if (const std::uint64_t rest = (size - huge + kSmallPage - 1) / kSmallPage * kSmallPage; populate && rest != 0)
-      madvise(static_cast<unsigned char *>(block) + huge, rest, MADV_POPULATE_WRITE);
-#endif
+    if (const std::uint64_t huge = size / kHugePage * kHugePage; huge != 0) madvise(block, huge, MADV_HUGEPAGE);
+    if (populate) madvise(block, (size + kSmallPage - 1) / kSmallPage * kSmallPage, MADV_POPULATE_WRITE);
     return static_cast<unsigned char *>(block);
   }
 #endif
@@ -184,17 +187,59 @@ static_assert(Divide100Exact());
 // their sixteen gray bytes are written, so the conversion in place holds.
 #if defined(__x86_64__) || defined(__aarch64__)
 #define DOTWEAVE_GRAY_VECTOR 1
-#if defined(__x86_64__)
-#define DOTWEAVE_GRAY_TARGET __attribute__((target("avx2")))
-#else
-#define DOTWEAVE_GRAY_TARGET
 #endif
 
+#if defined(__x86_64__)
+// The weighted sums fit 16 bits, so the pixels are worked on as sixteen
+// 16-bit lanes: (sum * 5243) >> 19 is the high half of the 16 x 16-bit
+// product shifted right by 3 more. (Working in 32-bit lanes and narrowing
+// back to bytes made the compiler move every pixel through a general
+// register, which cost more than the rest of the page steps together.)
+// One component of sixteen pixels from the three thirds of their bytes, as
+// 16-bit lanes.
+__attribute__((target("avx2"), always_inline)) inline __m256i PickComponent(__m128i a, __m128i b, __m128i c,
+                                                                             __m128i ma, __m128i mb, __m128i mc) {
+  return _mm256_cvtepu8_epi16(
+      _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, ma), _mm_shuffle_epi8(b, mb)), _mm_shuffle_epi8(c, mc)));
+}
+
+__attribute__((target("avx2"))) std::uint64_t RgbGrayVector(const unsigned char *in, unsigned char *out,
+                                                             std::uint64_t pixels) {
+  // Byte k of pixel p lies at 3p + k: from each of the three 16-byte thirds
+  // of the 48 bytes, these pick the bytes of one component in pixel order
+  // (-1 leaves a zero, filled from another third).
+  const __m128i firstA = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i firstB = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1);
+  const __m128i firstC = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13);
+  const __m128i secondA = _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i secondB = _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1);
+  const __m128i secondC = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14);
+  const __m128i thirdA = _mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i thirdB = _mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1);
+  const __m128i thirdC = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15);
+  const __m256i weight0 = _mm256_set1_epi16(11), weight1 = _mm256_set1_epi16(59), weight2 = _mm256_set1_epi16(30);
+  const __m256i factor = _mm256_set1_epi16(static_cast<short>(kDivide100Factor));
+  std::uint64_t x = 0;
+  for (; x + 16 <= pixels; x += 16, in += 48) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 32));
+    const __m256i sum = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(PickComponent(a, b, c, firstA, firstB, firstC), weight0),
+                         _mm256_mullo_epi16(PickComponent(a, b, c, secondA, secondB, secondC), weight1)),
+        _mm256_mullo_epi16(PickComponent(a, b, c, thirdA, thirdB, thirdC), weight2));
+    const __m256i gray = _mm256_srli_epi16(_mm256_mulhi_epu16(sum, factor), kDivide100Shift - 16);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x),
+                     _mm_packus_epi16(_mm256_castsi256_si128(gray), _mm256_extracti128_si256(gray, 1)));
+  }
+  return x;
+}
+#elif defined(__aarch64__)
 typedef std::uint16_t Words16 __attribute__((vector_size(32)));
 typedef std::uint32_t Longs16 __attribute__((vector_size(64)));
 
 // Converts the first pixels of a row, sixteen at a time; returns how many.
-DOTWEAVE_GRAY_TARGET std::uint64_t RgbGrayVector(const unsigned char *in, unsigned char *out, std::uint64_t pixels) {
+std::uint64_t RgbGrayVector(const unsigned char *in, unsigned char *out, std::uint64_t pixels) {
   std::uint64_t x = 0;
   for (; x + 16 <= pixels; x += 16, in += 48) {
     const Pixels16 a = Load16(in), b = Load16(in + 16), c = Load16(in + 32);
@@ -211,7 +256,9 @@ DOTWEAVE_GRAY_TARGET std::uint64_t RgbGrayVector(const unsigned char *in, unsign
   }
   return x;
 }
+#endif
 
+#ifdef DOTWEAVE_GRAY_VECTOR
 bool GrayVectorAvailable() {
 #if defined(__x86_64__)
   return __builtin_cpu_supports("avx2");
@@ -290,28 +337,60 @@ bool EnsureWholeImage() {
 
 // Turns the H x B image by a quarter into the B x H image at `turned`:
 // counter-clockwise (input pixel (y, x) to row B - 1 - x, column y) or
-// clockwise (to row x, column H - 1 - y). Walked in square tiles that fit the
-// first-level cache, so that neither the reads nor the writes stride through
-// the whole page per pixel: within a tile each output row is written as one
-// run while the input is read down a column of the tile.
+// clockwise (to row x, column H - 1 - y).
+
+// One pixel of the turn.
+void TurnPixel(const unsigned char *in, std::uint64_t h, std::uint64_t b, bool clockwise, unsigned char *turned,
+               std::uint64_t y, std::uint64_t x) {
+  turned[clockwise ? x * h + (h - 1 - y) : (b - 1 - x) * h + y] = in[y * b + x];
+}
+
+// Sixteen rows of sixteen bytes, each interleaved with the row eight below
+// it: done four times, this transposes the 16 x 16 block (row i of the
+// result is column i of the block).
+void InterleaveHalves(Pixels16 (&rows)[16]) {
+  Pixels16 mixed[16];
+  for (int i = 0; i < 8; ++i) {
+    mixed[2 * i] = __builtin_shufflevector(rows[i], rows[i + 8], 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+    mixed[2 * i + 1] =
+        __builtin_shufflevector(rows[i], rows[i + 8], 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+  }
+  for (int i = 0; i < 16; ++i) rows[i] = mixed[i];
+}
+
+// The 16 x 16 block at row y, column x, turned in registers: its columns
+// become output rows, written sixteen bytes at a time (reversed for the
+// clockwise turn, whose output columns run against the input rows).
+void TurnBlock16(const unsigned char *in, std::uint64_t h, std::uint64_t b, bool clockwise, unsigned char *turned,
+                 std::uint64_t y, std::uint64_t x) {
+  Pixels16 rows[16];
+  for (std::uint64_t j = 0; j < 16; ++j) rows[j] = Load16(in + (y + j) * b + x);
+  for (int round = 0; round < 4; ++round) InterleaveHalves(rows);
+  for (std::uint64_t i = 0; i < 16; ++i) {
+    if (clockwise)
+      Store16(turned + (x + i) * h + (h - 16 - y), __builtin_shufflevector(rows[i], rows[i], 15, 14, 13, 12, 11, 10, 9,
+                                                                           8, 7, 6, 5, 4, 3, 2, 1, 0));
+    else
+      Store16(turned + (b - 1 - x - i) * h + y, rows[i]);
+  }
+}
+
+// The image is walked in 16 x 16 blocks, grouped in square tiles of four by
+// four blocks that fit the first-level cache, so that neither the reads nor
+// the writes stride through the whole page per pixel; the rows and columns
+// beyond the last whole block are turned pixel by pixel.
 void TurnTiles(const unsigned char *in, std::uint64_t h, std::uint64_t b, bool clockwise, unsigned char *turned) {
   constexpr std::uint64_t kTile = 64;
-  for (std::uint64_t y0 = 0; y0 < h; y0 += kTile) {
-    const std::uint64_t y1 = std::min(h, y0 + kTile);
-    for (std::uint64_t x0 = 0; x0 < b; x0 += kTile) {
-      const std::uint64_t x1 = std::min(b, x0 + kTile);
-      for (std::uint64_t x = x0; x < x1; ++x) {
-        const unsigned char *column = in + y0 * b + x;
-        if (clockwise) {
-          unsigned char *out = turned + x * h + (h - 1 - y0);
-          for (std::uint64_t y = y0; y < y1; ++y, column += b) *out-- = *column;
-        } else {
-          unsigned char *out = turned + (b - 1 - x) * h + y0;
-          for (std::uint64_t y = y0; y < y1; ++y, column += b) *out++ = *column;
-        }
-      }
-    }
-  }
+  const std::uint64_t h16 = h / 16 * 16, b16 = b / 16 * 16;
+  for (std::uint64_t y0 = 0; y0 < h16; y0 += kTile)
+    for (std::uint64_t x0 = 0; x0 < b16; x0 += kTile)
+      for (std::uint64_t y = y0; y < std::min(h16, y0 + kTile); y += 16)
+        for (std::uint64_t x = x0; x < std::min(b16, x0 + kTile); x += 16)
+          TurnBlock16(in, h, b, clockwise, turned, y, x);
+  for (std::uint64_t y = 0; y < h16; ++y)
+    for (std::uint64_t x = b16; x < b; ++x) TurnPixel(in, h, b, clockwise, turned, y, x);
+  for (std::uint64_t y = h16; y < h; ++y)
+    for (std::uint64_t x = 0; x < b; ++x) TurnPixel(in, h, b, clockwise, turned, y, x);
 }
 
 // A quarter turn of the whole page image. When the image's block has room
@@ -431,27 +510,38 @@ std::uint64_t DarkCount(const unsigned char *p, std::uint64_t count) {
 // blocks hold too few dark pixels for even the shortest window starting in
 // block k, no window there is dense and the block is passed over. The other
 // blocks are tested pixel by pixel, the dark count carried along as the
-// window slides.
+// window slides, and on into the next block when that one is tested too (a
+// dense stretch of a row is then counted once, not once per block).
 bool RowHasDenseWindow(const unsigned char *row, std::uint64_t width) {
   constexpr std::uint64_t kBlock = 16;
   constexpr std::uint64_t kSpan = 10;  // blocks a window starting in a block can reach
   static_assert(kSpan * kBlock >= kBlock - 1 + kThinWindow, "the last pixel of a window lies in the span");
   const std::uint64_t blocks = (width + kBlock - 1) / kBlock;
+  const auto darkIn = [&](std::uint64_t from, std::uint64_t to) {
+    std::uint64_t dark = 0;
+    for (; from < to; from += kBlock) dark += DarkCount(row + from, std::min(kBlock, to - from));
+    return dark;
+  };
   const auto blockDark = [&](std::uint64_t k) {
     const std::uint64_t from = k * kBlock;
     return DarkCount(row + from, std::min(kBlock, width - from));
   };
-  std::uint64_t counts[kSpan];
+  std::uint64_t counts[kSpan];  // counts[slot] holds block k, the next ones follow round
+  std::uint64_t slot = 0;
   std::uint64_t spanDark = 0;  // dark pixels in blocks k .. k + kSpan - 1
   for (std::uint64_t k = 0; k < std::min(kSpan, blocks); ++k) spanDark += counts[k] = blockDark(k);
+  // The window slid so far: `dark` pixels of row[slid .. end), where end is
+  // min(slid + 140, width); `slid` is the first pixel not yet tested.
+  std::uint64_t slid = width + 1, end = 0, dark = 0;
   for (std::uint64_t k = 0; k < blocks; ++k) {
     const std::uint64_t first = k * kBlock;
     const std::uint64_t last = std::min(first + kBlock, width) - 1;
     const std::uint64_t shortest = std::min(kThinWindow, width - last);
     if (10 * spanDark > 6 * shortest) {
-      std::uint64_t end = std::min(first + kThinWindow, width);
-      std::uint64_t dark = 0;
-      for (std::uint64_t i = first; i < end; ++i) dark += IsDark(row[i]);
+      if (slid != first) {
+        end = std::min(first + kThinWindow, width);
+        dark = darkIn(first, end);
+      }
       for (std::uint64_t p = first; p <= last; ++p) {
         if (IsDark(row[p])) {
           if (10 * dark > 6 * (end - p)) return true;
@@ -459,11 +549,23 @@ bool RowHasDenseWindow(const unsigned char *row, std::uint64_t width) {
         }
         if (end < width) dark += IsDark(row[end++]);
       }
+      slid = last + 1;
     }
-    spanDark -= counts[k % kSpan];
-    if (k + kSpan < blocks) spanDark += counts[k % kSpan] = blockDark(k + kSpan);
+    spanDark -= counts[slot];
+    if (k + kSpan < blocks) spanDark += counts[slot] = blockDark(k + kSpan);
+    if (++slot == kSpan) slot = 0;
   }
   return false;
+}
+
+// Every other pixel of a row white, from pixel `start` (0 or 1) on: sixteen
+// at a time, as an OR with 0xFF in every other byte.
+void WhitenEveryOther(unsigned char *row, std::uint64_t width, std::uint64_t start) {
+  Pixels16 everyOther = Splat16(0);
+  for (int i = static_cast<int>(start); i < 16; i += 2) everyOther[i] = kWhite;
+  std::uint64_t x = 0;
+  for (; x + 16 <= width; x += 16) Store16(row + x, Load16(row + x) | everyOther);
+  for (x += start; x < width; x += 2) row[x] = kWhite;
 }
 
 }  // namespace
@@ -473,8 +575,9 @@ bool RowHasDenseWindow(const unsigned char *row, std::uint64_t width) {
 // ---------------------------------------------------------------------------
 
 // Appends one raster line. The first line reserves the whole page as its
-// header describes it, so the following lines are copied in place; only a
-// page longer than its header would grow the buffer again.
+// header describes it, so the following lines are copied in place (or were
+// read there already, see OEMNextLineSlot); only a page longer than its
+// header would grow the buffer again.
 void OEMWriteOriginalPageData(const unsigned char *line, std::uint64_t size) {
   if (MyPageInfo.PageFailed || size == 0) return;
   if (MyPageInfo.ImageData == nullptr) {
@@ -514,8 +617,16 @@ void OEMWriteOriginalPageData(const unsigned char *line, std::uint64_t size) {
     MyPageInfo.ImageData = static_cast<unsigned char *>(grown);
     MyPageInfo.ImageCapacity = capacity;
   }
-  std::memcpy(MyPageInfo.ImageData + MyPageInfo.ImageSize, line, size);
+  unsigned char *slot = MyPageInfo.ImageData + MyPageInfo.ImageSize;
+  if (line != slot) std::memcpy(slot, line, size);
   MyPageInfo.ImageSize = needed;
+}
+
+unsigned char *OEMNextLineSlot(std::uint64_t size) {
+  if (MyPageInfo.PageFailed || MyPageInfo.ImageData == nullptr || size == 0) return nullptr;
+  if (MyPageInfo.ImageCapacity < MyPageInfo.ImageSize || MyPageInfo.ImageCapacity - MyPageInfo.ImageSize < size)
+    return nullptr;
+  return MyPageInfo.ImageData + MyPageInfo.ImageSize;
 }
 
 // ---------------------------------------------------------------------------
@@ -715,11 +826,10 @@ void FindLineHorizental_1440() {
   const std::uint64_t rows = std::min(MyPageInfo.Height, MyPageInfo.ImageSize / w);
   for (std::uint64_t y = 0; y < rows; ++y) {
     unsigned char *row = MyPageInfo.ImageData + y * w;
-    if (!RowHasDenseWindow(row, w)) continue;
-    for (std::uint64_t x = (y & 1) ? 0 : 1; x < w; x += 2) row[x] = kWhite;
+    if (RowHasDenseWindow(row, w)) WhitenEveryOther(row, w, (y & 1) ? 0 : 1);
   }
 }
 
 // Page-sized work buffers of the command streams take the same path as the
-// page image, but are not mapped ahead: only what is written of them counts.
-unsigned char *OEMAllocatePageBuffer(std::uint64_t size) { return AllocateImage(size, false); }
+// page image.
+unsigned char *OEMAllocatePageBuffer(std::uint64_t size, bool populate) { return AllocateImage(size, populate); }

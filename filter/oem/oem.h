@@ -128,6 +128,10 @@ void OEMSaveFixPageHeight(ppd_file_t *ppd);
 // ---------------------------------------------------------------------------
 
 void OEMWriteOriginalPageData(const unsigned char *line, std::uint64_t size);
+// Where the next line of `size` bytes goes in the page image, when the image
+// already has room for it; null otherwise (before the first line, after a
+// failure). A line read there is appended without being copied.
+unsigned char *OEMNextLineSlot(std::uint64_t size);
 void OEMRGBToGray();
 void OEMRotationPhotograph();
 void Rotation_90();
@@ -144,7 +148,9 @@ void FindLineHorizental_1440();
 
 // A page-sized buffer for free and realloc, on huge pages where the kernel
 // offers them (image.cpp); null for size 0 or when memory is exhausted.
-unsigned char *OEMAllocatePageBuffer(std::uint64_t size);
+// `populate` maps all of it at once, for a buffer that will mostly be
+// written; otherwise only what is written becomes resident.
+unsigned char *OEMAllocatePageBuffer(std::uint64_t size, bool populate);
 void OEMWritePrintData(const void *data, std::uint64_t size);
 void OEMEndPage();
 void OrganizePrintInstructionOnePage();

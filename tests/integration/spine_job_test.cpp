@@ -251,3 +251,47 @@ TEST_F(SpineJob, HostileLineLengthIsRefusedWithoutAllocating) {
 }
 
 }  // namespace
+
+namespace {
+
+// Dymo lines (family 0x00) that are not blank leave as 0x16 and the line's
+// own bytes, so every line read can be found again in the output.
+std::string DymoLinesOf(const RasterPage &page) {
+  std::string lines;
+  const std::size_t n = page.header.cupsBytesPerLine;
+  for (std::size_t y = 0; y < page.header.cupsHeight; ++y) {
+    lines += '\x16';
+    lines.append(reinterpret_cast<const char *>(page.data.data() + y * n), n);
+  }
+  return lines;
+}
+
+}  // namespace
+
+// The stream is read in blocks of 64 KiB: a job of several blocks, whose
+// lines and page headers straddle the block ends, is read line for line the
+// same from standard input (a pipe) and from the named file.
+TEST_F(SpineJob, JobOfManyReadBlocksArrivesLineForLine) {
+  std::vector<RasterPage> pages;
+  for (unsigned p = 0; p < 3; ++p) {
+    RasterPage page = UniformPage(MakeHeader(8 * 203, 409, 1, 300), 0);
+    for (std::size_t i = 0; i < page.data.size(); ++i)
+      page.data[i] = static_cast<unsigned char>(1 + (i * 131 + p * 17) % 251);  // no blank line
+    pages.push_back(page);
+  }
+  const std::string stream = WriteRaster(pages);
+  ASSERT_GT(stream.size(), std::size_t{3} << 16);
+  FilterResult piped = RunFilter(Job(0, stream));
+  FilterRun fromFile = Job(0, "");
+  fromFile.args.push_back(dir_.Write("job.ras", stream));
+  FilterResult named = RunFilter(fromFile);
+  ASSERT_EQ(piped.exitStatus, 0) << piped.err;
+  ASSERT_EQ(named.exitStatus, 0) << named.err;
+  std::size_t at = 0;
+  for (const RasterPage &page : pages) {
+    at = piped.out.find(DymoLinesOf(page), at);
+    ASSERT_NE(at, std::string::npos) << "a page's lines did not arrive whole and in order";
+  }
+  EXPECT_EQ(CountOf(piped.err, "INFO: Finished page "), 3u);
+  EXPECT_EQ(named.out, piped.out);
+}

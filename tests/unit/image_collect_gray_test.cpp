@@ -44,6 +44,30 @@ TEST_F(CollectTest, FirstLineReservesTheWholePageSoLaterLinesAreNotCopied) {
   EXPECT_EQ(MyPageInfo.ImageData[599], 99);
 }
 
+TEST_F(CollectTest, LinesReadIntoTheirPlaceAreCollectedWithoutACopy) {
+  StartGeometry(2, 3, 24);
+  EXPECT_EQ(OEMNextLineSlot(6), nullptr) << "no page image before the first line";
+  Append({1, 2, 3, 4, 5, 6});
+  for (unsigned char y = 1; y < 3; ++y) {
+    unsigned char *slot = OEMNextLineSlot(6);
+    ASSERT_EQ(slot, MyPageInfo.ImageData + 6 * y) << "the next line's place follows the last line";
+    for (unsigned char i = 0; i < 6; ++i) slot[i] = static_cast<unsigned char>(6 * y + i + 1);
+    OEMWriteOriginalPageData(slot, 6);
+  }
+  EXPECT_EQ(Image(), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18}));
+  EXPECT_EQ(OEMNextLineSlot(6), nullptr) << "a line beyond the header's height has no place yet";
+  Append({19, 20, 21, 22, 23, 24});
+  EXPECT_EQ(MyPageInfo.ImageSize, 24u);
+  EXPECT_EQ(MyPageInfo.ImageData[23], 24);
+}
+
+TEST_F(CollectTest, FailedPageOffersNoPlaceForLines) {
+  StartGeometry(2, 3, 24);
+  Append(Bytes(6, 1));
+  MyPageInfo.PageFailed = 1;
+  EXPECT_EQ(OEMNextLineSlot(6), nullptr);
+}
+
 TEST_F(CollectTest, LinesBeyondTheHeaderHeightStillGrowTheStore) {
   StartGeometry(1, 1, 24);
   for (unsigned char y = 0; y < 5; ++y) Append({y, y, y});
