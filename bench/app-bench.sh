@@ -21,12 +21,19 @@ LINE=$BUILD/bench/dotweave-bench-line
 BAUD=115200
 PPD=$BUILD/ppd/dotweave-zpl.ppd
 WORK=$(mktemp -d /tmp/dotweave-app-bench-XXXXXX)
+# Under a program name of its own, so that its sub-commands reach this
+# server through its own local socket (PAPPL's clients use the local socket
+# whatever -u names).
+NAME=dotweave-app-bench-$$
+ln -s "$APP" "$WORK/$NAME"
+APP=$WORK/$NAME
 PORT=$((20000 + $$ % 20000))
 SERVER=""
 LINE_PID=""
 cleanup() {
   [ -n "$LINE_PID" ] && kill "$LINE_PID" 2>/dev/null
   [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null && wait "$SERVER" 2>/dev/null
+  rm -f "/run/$NAME.sock" "${TMPDIR:-/tmp}/$NAME$(id -u).sock"
   rm -rf "$WORK"
 }
 trap cleanup EXIT INT TERM

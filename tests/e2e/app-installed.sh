@@ -21,6 +21,15 @@ done
 
 WORK=$(mktemp -d /tmp/dotweave-app-e2e-XXXXXX)
 SERVER_PID=""
+# PAPPL's sub-commands reach a server on this machine through the local
+# socket named after the program (/run/NAME.sock for root), whatever host and
+# port -u names, and a new server takes that socket over. Under a name of its
+# own this instance leaves the system service's socket alone, and its
+# sub-commands reach this instance only.
+NAME=dotweave-app-test-$$
+ln -s "$APP" "$WORK/$NAME"
+INSTALLED=$APP
+APP=$WORK/$NAME
 cleanup() {
   status=$?
   if [ -n "$SERVER_PID" ] && kill -0 "$SERVER_PID" 2>/dev/null; then
@@ -33,6 +42,7 @@ cleanup() {
     echo "---- the application's log (last lines)"
     tail -n 30 "$WORK/state/dotweave-app.log"
   fi
+  rm -f "/run/$NAME.sock" "${TMPDIR:-/tmp}/$NAME$(id -u).sock"
   rm -rf "$WORK"
   exit "$status"
 }
@@ -98,4 +108,4 @@ for want in "language: zpl" "pages: 1" "1218 rows" "darkness=15" "problems: none
   printf '%s\n' "$summary" | grep -qF -- "$want" || fail "the summary lacks \"$want\""
 done
 "$COMPARE" "$WORK/decoded-1.png" "$WORK/label.png" || fail "the label does not match its page"
-echo "PASS: a PDF label through $APP and the filter it runs"
+echo "PASS: a PDF label through $INSTALLED and the filter it runs"
