@@ -213,3 +213,30 @@ TEST(AppServerStart, APortInUseStopsTheServerWithTheReason) {
 }
 
 }  // namespace
+
+namespace {
+
+// The web page's "Add Printer" lists the devices, network ones through
+// avahi: on a machine without the avahi daemon PAPPL's listing used to abort
+// the server. The page is served, offers the automatic driver, and the
+// server goes on.
+TEST(AppWeb, TheAddPrinterPageIsServedWithoutTheAvahiDaemon) {
+  AppServer server;
+  ASSERT_TRUE(server.running());
+  const auto [status, page] = server.HttpGet("/addprinter");
+  EXPECT_EQ(status, 200);
+  EXPECT_NE(page.find("Auto-Detect Driver"), std::string::npos);
+  EXPECT_NE(page.find("value=\"dotweave-zpl\""), std::string::npos);
+  EXPECT_EQ(kill(server.pid(), 0), 0) << "the server stopped";
+  EXPECT_TRUE(server.AddPrinter("zpl", "dotweave-zpl"));
+  // "devices" lists in its own process, with the same listing.
+  FilterRun run;
+  run.binary = AppBinary();
+  run.env["LSAN_OPTIONS"] = LsanOptions();
+  run.args = {"devices"};
+  const FilterResult devices = RunFilter(run);
+  EXPECT_EQ(devices.exitStatus, 0) << devices.err;
+  EXPECT_EQ(devices.err.find("Assertion"), std::string::npos) << devices.err;
+}
+
+}  // namespace

@@ -233,6 +233,24 @@ int AppServer::Stop() {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+std::pair<int, std::string> AppServer::HttpGet(const std::string &path) const {
+  http_t *http = Connect(port_);
+  if (http == nullptr) return {0, ""};
+  httpClearFields(http);
+  httpSetField(http, HTTP_FIELD_HOST, ("localhost:" + std::to_string(port_)).c_str());
+  http_status_t status = HTTP_STATUS_ERROR;
+  if (httpGet(http, path.c_str()) == 0) {
+    while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+    }
+  }
+  std::string body;
+  char buffer[8192];
+  for (ssize_t n; status == HTTP_STATUS_OK && (n = httpRead2(http, buffer, sizeof buffer)) > 0;)
+    body.append(buffer, static_cast<std::size_t>(n));
+  httpClose(http);
+  return {static_cast<int>(status), body};
+}
+
 // PAPPL leaves its local socket behind when it stops: /run/NAME.sock for
 // root, TMPDIR/NAMEuid.sock for others.
 void AppServer::RemoveLocalSocket() const {

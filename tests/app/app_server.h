@@ -64,6 +64,9 @@ class AppServer {
   // What the job sent to the printer's device.
   std::string Output(const std::string &printer, const JobOutcome &job) const;
 
+  // An HTTP GET of one of the web interface's pages: status and body.
+  std::pair<int, std::string> HttpGet(const std::string &path) const;
+
   // Stops the server with SIGTERM; its exit status (128 + signal if killed).
   int Stop();
   long RssKilobytes() const;
