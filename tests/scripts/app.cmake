@@ -9,3 +9,10 @@ target_compile_options(app_tests PRIVATE ${DOTWEAVE_WARNINGS})
 target_compile_definitions(app_tests PRIVATE DOTWEAVE_APP_BINARY="$<TARGET_FILE:dotweave-app>")
 add_dependencies(app_tests dotweave-app dotweave_ppds)
 gtest_discover_tests(app_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS app TIMEOUT 300)
+
+# CUPS's ipptool conformance suites against a private server with a label,
+# a thermal and a needle printer.
+add_test(NAME app.ipptool
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/app/ipptool-conformance.sh $<TARGET_FILE:dotweave-app>
+                 $<TARGET_FILE:dotweave>)
+set_tests_properties(app.ipptool PROPERTIES LABELS app TIMEOUT 300)
