@@ -41,7 +41,8 @@ cleanup() {
   if [ "$status" -ne 0 ] && [ -f "$WORK/server/dotweave-app.log" ]; then
     echo "---- last lines of the server's log"
     grep -v 'Filter: \(ATTR\|INFO: Printing\)\|response:' "$WORK/server/dotweave-app.log" | tail -n 40 || true
-    tail -n 80 "$WORK/server/server.out" || true
+    echo "---- the server's own output (crash reports)"
+    grep -v '^INFO: \|^D \[' "$WORK/server/server.out" | tail -n 80 || true
   fi
   [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"
   exit "$status"
@@ -152,9 +153,10 @@ runs=""
 for p in $PRINTERS; do
   name=${p%%:*}
   (
+    status=0
     cd "$T" && ipptool -t -T 30 -f "$WORK/label.pdf" "ipp://localhost:$APP_PORT/ipp/print/$name" ipp-everywhere.test \
-      >"$WORK/$name.out" 2>&1
-    echo $? >"$WORK/$name.status"
+      >"$WORK/$name.out" 2>&1 || status=$?
+    echo "$status" >"$WORK/$name.status"
   ) &
   runs="$runs $!"
 done

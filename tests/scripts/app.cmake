@@ -15,4 +15,4 @@ gtest_discover_tests(app_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS app TIMEOU
 add_test(NAME app.ipptool
          COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/app/ipptool-conformance.sh $<TARGET_FILE:dotweave-app>
                  $<TARGET_FILE:dotweave>)
-set_tests_properties(app.ipptool PROPERTIES LABELS app TIMEOUT 300)
+set_tests_properties(app.ipptool PROPERTIES LABELS app TIMEOUT 300 RUN_SERIAL TRUE)
