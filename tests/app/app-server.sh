@@ -21,6 +21,12 @@ port_in_use() {
 start_app_server() {
   APP=$1 APP_FILTER=$2 APP_DIR=$3
   mkdir -p "$APP_DIR"
+  # PAPPL's server, run as root, also listens on /run/NAME.sock and leaves
+  # it there when it stops: removed again by stop_app_server unless it was
+  # there before.
+  APP_SOCKET=/run/$(basename "$APP").sock
+  APP_SOCKET_WAS_THERE=0
+  [ "$(id -u)" -ne 0 ] || [ ! -e "$APP_SOCKET" ] || APP_SOCKET_WAS_THERE=1
   LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$APP_LSAN_SUPP
   export LSAN_OPTIONS
   for attempt in 1 2 3 4 5 6 7 8; do
@@ -58,4 +64,5 @@ stop_app_server() {
   kill -9 "$APP_PID" 2>/dev/null || true
   wait "$APP_PID" 2>/dev/null || true
   APP_PID=""
+  if [ "$(id -u)" -eq 0 ] && [ "$APP_SOCKET_WAS_THERE" -eq 0 ]; then rm -f "$APP_SOCKET"; fi
 }
