@@ -21,12 +21,12 @@ port_in_use() {
 start_app_server() {
   APP=$1 APP_FILTER=$2 APP_DIR=$3
   mkdir -p "$APP_DIR"
-  # PAPPL's server, run as root, also listens on /run/NAME.sock and leaves
-  # it there when it stops: removed again by stop_app_server unless it was
-  # there before.
-  APP_SOCKET=/run/$(basename "$APP").sock
-  APP_SOCKET_WAS_THERE=0
-  [ "$(id -u)" -ne 0 ] || [ ! -e "$APP_SOCKET" ] || APP_SOCKET_WAS_THERE=1
+  # PAPPL's server, run as root, also listens on /run/dotweave-app.sock and
+  # leaves it there when it stops: stop_app_server removes it while it is
+  # still the one this server made.
+  APP_SOCKET=/run/dotweave-app.sock
+  APP_SOCKET_BEFORE=$(stat -c %i "$APP_SOCKET" 2>/dev/null || echo none)
+  APP_SOCKET_OURS=""
   LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$APP_LSAN_SUPP
   export LSAN_OPTIONS
   for attempt in 1 2 3 4 5 6 7 8; do
@@ -40,7 +40,11 @@ start_app_server() {
     while kill -0 "$APP_PID" 2>/dev/null && [ $i -lt 200 ]; do
       # Only the port is checked: a sub-command run before the server
       # answers may start a default server of its own.
-      port_in_use "$APP_PORT" && return 0
+      if port_in_use "$APP_PORT"; then
+        now=$(stat -c %i "$APP_SOCKET" 2>/dev/null || echo none)
+        [ "$now" = "$APP_SOCKET_BEFORE" ] || [ "$now" = none ] || APP_SOCKET_OURS=$now
+        return 0
+      fi
       sleep 0.1
       i=$((i + 1))
     done
@@ -64,5 +68,8 @@ stop_app_server() {
   kill -9 "$APP_PID" 2>/dev/null || true
   wait "$APP_PID" 2>/dev/null || true
   APP_PID=""
-  if [ "$(id -u)" -eq 0 ] && [ "$APP_SOCKET_WAS_THERE" -eq 0 ]; then rm -f "$APP_SOCKET"; fi
+  if [ -n "$APP_SOCKET_OURS" ] && [ "$(stat -c %i "$APP_SOCKET" 2>/dev/null)" = "$APP_SOCKET_OURS" ]; then
+    rm -f "$APP_SOCKET"
+  fi
+  APP_SOCKET_OURS=""
 }

@@ -150,7 +150,15 @@ AppServer::AppServer(std::map<std::string, std::string> env, std::string stateDi
   for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) Start(env);
 }
 
+constexpr const char *kRootSocket = "/run/dotweave-app.sock";
+
+unsigned long RootSocketInode() {
+  struct stat st {};
+  return getuid() == 0 && stat(kRootSocket, &st) == 0 ? static_cast<unsigned long>(st.st_ino) : 0;
+}
+
 void AppServer::Start(std::map<std::string, std::string> env) {
+  const unsigned long before = RootSocketInode();
   port_ = FreePort();
   const std::string log = stateDir_ + "/server.out";
   std::vector<std::string> args = {AppBinary(), "server", "-o", "server-port=" + std::to_string(port_), "-o",
@@ -196,6 +204,8 @@ void AppServer::Start(std::map<std::string, std::string> env) {
     if (owned > 0) {
       if (http_t *http = Connect(port_)) {
         httpClose(http);
+        const unsigned long now = RootSocketInode();
+        socketInode_ = now != before ? now : 0;
         return;
       }
     }
@@ -219,6 +229,8 @@ int AppServer::Stop() {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   pid_ = -1;
+  if (socketInode_ != 0 && RootSocketInode() == socketInode_) unlink(kRootSocket);
+  socketInode_ = 0;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 

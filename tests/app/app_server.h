@@ -73,6 +73,10 @@ class AppServer {
   std::string stateDir_;
   int port_ = 0;
   pid_t pid_ = -1;
+  // PAPPL's server, run as root, also listens on /run/dotweave-app.sock and
+  // leaves it there when it stops: Stop removes it while it is still the one
+  // this server made (another server started since has made its own).
+  unsigned long socketInode_ = 0;
   int jobCounter_ = 0;
 };
 
