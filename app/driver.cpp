@@ -189,6 +189,63 @@ void AddVendorAttributes(const catalogue::Printer &p, pappl_pr_driver_data_t &d,
   }
 }
 
+// Attributes driverless clients look for that PAPPL leaves to the driver:
+// one rendering intent (the printers have no colour to manage), one-sided
+// sheets only, and no preferred-attributes answer to Create-Job.
+void AddClientAttributes(ipp_t *attrs) {
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr, "normal");
+  ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+}
+
+pappl_supply_t Supply(const char *description, pappl_supply_type_t type, pappl_supply_color_t color) {
+  pappl_supply_t s{};
+  s.color = color;
+  Copy(s.description, sizeof s.description, description);
+  s.is_consumed = true;
+  s.level = -1;  // none of these printers reports how much is left
+  s.type = type;
+  return s;
+}
+
+// What each kind of printer uses up: a needle printer its ink ribbon, a
+// direct thermal printer its heat-sensitive paper or labels, and a label
+// printer that also prints by thermal transfer its ribbon.
+std::vector<pappl_supply_t> SuppliesOf(const catalogue::Printer &p) {
+  std::vector<pappl_supply_t> supplies;
+  switch (p.kind) {
+    case Kind::Needle:
+      supplies.push_back(Supply("Ink ribbon", PAPPL_SUPPLY_TYPE_INK_RIBBON, PAPPL_SUPPLY_COLOR_BLACK));
+      break;
+    case Kind::Thermal:
+      supplies.push_back(Supply("Thermal paper", PAPPL_SUPPLY_TYPE_OTHER, PAPPL_SUPPLY_COLOR_NO_COLOR));
+      break;
+    case Kind::Label:
+      supplies.push_back(Supply("Labels", PAPPL_SUPPLY_TYPE_OTHER, PAPPL_SUPPLY_COLOR_NO_COLOR));
+      if (p.FindOption("MediaType"))
+        supplies.push_back(Supply("Thermal transfer ribbon", PAPPL_SUPPLY_TYPE_RIBBON_WAX, PAPPL_SUPPLY_COLOR_BLACK));
+      break;
+  }
+  return supplies;
+}
+
+// PAPPL asks for the printer's status before it answers a client; the
+// supplies are set then, as the driver callback has no printer to set them on.
+bool UpdateStatus(pappl_printer_t *printer) {
+  const catalogue::Printer *p = PrinterOf(printer);
+  if (p == nullptr) return false;
+  pappl_supply_t current[PAPPL_MAX_SUPPLY];
+  if (papplPrinterGetSupplies(printer, PAPPL_MAX_SUPPLY, current) == 0) {
+    std::vector<pappl_supply_t> supplies = SuppliesOf(*p);
+    papplPrinterSetSupplies(printer, static_cast<int>(supplies.size()), supplies.data());
+  }
+  return true;
+}
+
+// None of the printers has a display, a light or a sound to show itself
+// with: the request and its message go to the printer's log, which the web
+// interface shows.
 void Identify(pappl_printer_t *printer, pappl_identify_actions_t, const char *message) {
   papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s", message ? message : "");
 }
@@ -238,7 +295,7 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   d->rstartjob_cb = StartJob;
   d->rstartpage_cb = StartPage;
   d->rwriteline_cb = WriteLine;
-  d->status_cb = nullptr;
+  d->status_cb = UpdateStatus;
   d->testpage_cb = TestPage;
 
   d->format = p->nativeFormat.empty() ? nullptr : Keep(p->nativeFormat);
@@ -248,7 +305,7 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   d->kind = static_cast<pappl_kind_t>(p->kind == Kind::Needle ? PAPPL_KIND_DOCUMENT
                                       : label                  ? PAPPL_KIND_LABEL
                                                                : (PAPPL_KIND_LABEL | PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL));
-  d->has_supplies = false;
+  d->has_supplies = true;
   d->input_face_up = true;
   d->output_face_up = true;
   d->orient_default = IPP_ORIENT_PORTRAIT;
@@ -297,6 +354,7 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
 
   *attrs = ippNew();
   AddVendorAttributes(*p, *d, *attrs);
+  AddClientAttributes(*attrs);
   return true;
 }
 

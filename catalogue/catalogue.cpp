@@ -19,11 +19,20 @@ std::string PwgNumber(double v) {
 
 std::string Dimensions(double w, double l) { return PwgNumber(w) + "x" + PwgNumber(l); }
 
+// The name part of a PWG media name takes letters, digits and hyphens only:
+// "2.25x1.25" names the size as "2-25x1-25" there, while the dimensions part
+// keeps the decimal point ("oe_2-25x1-25-label_2.25x1.25in").
+std::string NamePart(std::string dims) {
+  for (char &c : dims)
+    if (c == '.') c = '-';
+  return dims;
+}
+
 MediaSize Inches(double w, double l, std::string text) {
   int wp = static_cast<int>(w * 72.0 + 0.5), lp = static_cast<int>(l * 72.0 + 0.5);
   const std::string dims = Dimensions(w, l);
   return {"w" + std::to_string(wp) + "h" + std::to_string(lp), std::move(text), wp, lp,
-          "oe_" + dims + "-label_" + dims + "in"};
+          "oe_" + NamePart(dims) + "-label_" + dims + "in"};
 }
 
 MediaSize Millimetres(double w, double l) {
@@ -32,7 +41,7 @@ MediaSize Millimetres(double w, double l) {
   text << w << " x " << l << " mm";
   const std::string dims = Dimensions(w, l);
   return {"w" + std::to_string(wp) + "h" + std::to_string(lp), text.str(), wp, lp,
-          "om_" + dims + "-label_" + dims + "mm"};
+          "om_" + NamePart(dims) + "-label_" + dims + "mm"};
 }
 
 const MediaSize kLetter{"Letter", "US Letter", 612, 792, "na_letter_8.5x11in"};

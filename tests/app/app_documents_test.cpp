@@ -2,6 +2,7 @@
 // private dotweave-app server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <string>
@@ -114,6 +115,61 @@ TEST(AppDocuments, PdfPrintsDotForDotAgainstGhostscriptsRendering) {
   bool density = false;
   for (const auto &[k, v] : t.pages[0].settings) density = density || (k == "density" && v == "85");
   EXPECT_TRUE(density);  // 50% configured + 20 = 70% of 50..100 in 5% steps
+}
+
+// orientation-requested=reverse-portrait (what a driverless CUPS queue sends
+// with the PDF for "-o orientation-requested=6"): the label prints turned by
+// half a turn, dot for dot, on the 1-bit label path and the 8-bit OEM path.
+TEST(AppDocuments, ReversePortraitPdfPrintsTurnedByHalfATurn) {
+  TempDir dir;
+  const std::string pdf = MakePdf(dir);
+  ASSERT_FALSE(pdf.empty()) << "Ghostscript could not make the PDF";
+  const Gray bilevel = Render(pdf, dir.path() + "/ref.pbm", 203, 288, 432, true);
+  const Gray ref = Render(pdf, dir.path() + "/ref.pgm", 203, 288, 432);
+  ASSERT_EQ(bilevel.w, 812u);
+  ASSERT_EQ(bilevel.h, 1218u);
+  auto turned = [](const Gray &g) {
+    Gray t = g;
+    std::reverse(t.pixels.begin(), t.pixels.end());
+    return t;
+  };
+
+  AppServer server;
+  ASSERT_TRUE(server.running());
+  ASSERT_TRUE(server.AddPrinter("zpl", "dotweave-zpl"));
+  ASSERT_TRUE(server.AddPrinter("kv412", "kv412-a"));
+
+  const JobOutcome zpl = server.Print("zpl", pdf, "application/pdf", "orientation-requested=6");
+  ASSERT_EQ(zpl.state, IPP_JSTATE_COMPLETED) << zpl.submitMessage << zpl.message;
+  const dwdecode::DecodeResult z = dwdecode::DecodeZpl(server.Output("zpl", zpl));
+  ASSERT_EQ(z.pages.size(), 1u);
+  EXPECT_EQ(DifferingShare(z.pages[0], turned(bilevel), 0), 0.0);
+  EXPECT_GT(DifferingShare(z.pages[0], bilevel, 0), 0.05);  // the label is not symmetric
+
+  const JobOutcome kv = server.Print("kv412", pdf, "application/pdf", "orientation-requested=6");
+  ASSERT_EQ(kv.state, IPP_JSTATE_COMPLETED) << kv.message;
+  const dwdecode::DecodeResult t = dwdecode::DecodeOemThermal(server.Output("kv412", kv));
+  ASSERT_EQ(t.pages.size(), 1u);
+  EXPECT_LT(DifferingShare(t.pages[0], turned(ref), (832 - 812) / 2), 0.01);
+}
+
+// copies=2 of a PDF (what a driverless CUPS queue sends for "lp -n 2"): two
+// labels, each dot for dot.
+TEST(AppDocuments, PdfCopiesPrintEveryCopy) {
+  TempDir dir;
+  const std::string pdf = MakePdf(dir);
+  ASSERT_FALSE(pdf.empty()) << "Ghostscript could not make the PDF";
+  const Gray bilevel = Render(pdf, dir.path() + "/ref.pbm", 203, 288, 432, true);
+  ASSERT_EQ(bilevel.w, 812u);
+
+  AppServer server;
+  ASSERT_TRUE(server.running());
+  ASSERT_TRUE(server.AddPrinter("zpl", "dotweave-zpl"));
+  const JobOutcome zpl = server.Print("zpl", pdf, "application/pdf", "copies=2");
+  ASSERT_EQ(zpl.state, IPP_JSTATE_COMPLETED) << zpl.submitMessage << zpl.message;
+  const dwdecode::DecodeResult z = dwdecode::DecodeZpl(server.Output("zpl", zpl));
+  ASSERT_EQ(z.pages.size(), 2u);
+  for (const dwdecode::DecodedPage &page : z.pages) EXPECT_EQ(DifferingShare(page, bilevel, 0), 0.0);
 }
 
 // The needle-only options reach the filter: a fixed page length, one-way

@@ -102,15 +102,18 @@ bool IsInteger(const std::string &v) {
   return true;
 }
 
-// Job attributes as a client sends them: numbers as integers, "300dpi" as a
-// resolution, the rest as libcups encodes options.
+// Job attributes as a client sends them: numbers as integers (enums for the
+// enum attributes), "300dpi" as a resolution, the rest as libcups encodes
+// options.
 void AddJobAttributes(ipp_t *request, const std::string &options) {
   cups_option_t *opts = nullptr;
   const int count = cupsParseOptions(options.c_str(), 0, &opts);
   for (int i = 0; i < count; ++i) {
     const std::string value = opts[i].value;
     if (IsInteger(value)) {
-      ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, opts[i].name, std::stoi(value));
+      const bool isEnum = !std::strcmp(opts[i].name, "orientation-requested") ||
+                          !std::strcmp(opts[i].name, "print-quality") || !std::strcmp(opts[i].name, "finishings");
+      ippAddInteger(request, IPP_TAG_JOB, isEnum ? IPP_TAG_ENUM : IPP_TAG_INTEGER, opts[i].name, std::stoi(value));
     } else if (value.size() > 3 && value.compare(value.size() - 3, 3, "dpi") == 0 &&
                IsInteger(value.substr(0, value.size() - 3))) {
       const int dpi = std::stoi(value);

@@ -13,7 +13,9 @@
 # number in its device URI among the USB devices that umockdev fakes for the
 # scheduler and its children. The devices are a capture backend of this test
 # installed under the schemes "serial" and "usb", so that the filter sees the
-# device URIs it recognises printers by.
+# device URIs it recognises printers by. And a driverless queue for a ZPL
+# printer of a private dotweave-app (on a loopback port, its own directory):
+# what reaches the application's file: device is decoded and compared too.
 #
 #   cups-e2e.sh BUILD_DIR COMPARE_TOOL PREVIEW_TOOL [usb-only]
 #   cups-e2e.sh --installed COMPARE_TOOL PREVIEW_TOOL [usb-only]
@@ -45,6 +47,9 @@ done
 SYSTEM_SERVERBIN=$(cups-config --serverbin)
 SYSTEM_DATADIR=$(cups-config --datadir)
 
+APP_TESTS=$(cd "$(dirname "$0")/../app" && pwd)
+. "$APP_TESTS/app-server.sh"
+
 WORK=$(mktemp -d /tmp/dotweave-e2e-XXXXXX)
 chmod 755 "$WORK"
 CUPSD_PID=""
@@ -74,6 +79,11 @@ stop_cupsd() {
 cleanup() {
   status=$?
   stop_cupsd
+  stop_app_server
+  if [ "$status" -ne 0 ] && [ -f "$WORK/app/dotweave-app.log" ]; then
+    echo "---- last lines of dotweave-app's log"
+    grep -v 'Filter: \(ATTR\|INFO: Printing\)\|response:\|request:' "$WORK/app/dotweave-app.log" | tail -n 40 || true
+  fi
   if [ "$status" -ne 0 ] && [ -f "$WORK/log/error_log" ]; then
     echo "---- last lines of the scheduler's error log"
     grep -v ' \[CGI\]\| \[Client' "$WORK/log/error_log" | tail -n 60 || true
@@ -343,6 +353,45 @@ expect "$summary" "language: oem-thermal" "pages: 1" "832 dots per line, 1218 ro
   "speed=900" "density=75" "paper-type=0" "problems: none"
 "$COMPARE" "$WORK/capture/usb-thermal-1.png" "$WORK/label.png" ||
   fail "the USB thermal label does not match its page"
+
+# ---- a driverless queue (the IPP Everywhere PPD lpadmin makes from the
+# printer's attributes) for a ZPL printer of dotweave-app on a file: device.
+# The scheduler runs pdftopdf, then its ipp backend sends the job to the
+# application as PDF (the application takes PDF) with the job's attributes:
+# here two copies on 4 x 6 inch labels, which must come out as two labels,
+# each dot for dot. What this CUPS does not pass on: options it does not
+# know go as names (print-darkness=80 as the name "80", which PAPPL refuses:
+# the job is cancelled), and orientation-requested is neither applied by
+# pdftopdf to a portrait page nor sent on. Builds without the application
+# (and the installed package) leave this part out.
+if [ "$BUILD" != "--installed" ] && [ -x "$BUILD/app/dotweave-app" ]; then
+  start_app_server "$BUILD/app/dotweave-app" "$FILTER" "$WORK/app" || fail "dotweave-app did not start"
+  add_app_printer zpl dotweave-zpl || fail "dotweave-app could not add its printer"
+  lpadmin -p driverless -E -v "ipp://localhost:$APP_PORT/ipp/print/zpl" -m everywhere ||
+    fail "lpadmin could not add the driverless queue"
+  lp -d driverless -n 2 -o media=oe_4x6-label_4x6in "$WORK/label.pdf" >/dev/null ||
+    fail "lp refused the job for the driverless queue"
+  i=0
+  while [ -z "$(ls "$WORK/app/out-zpl")" ] || [ -n "$(lpstat -o driverless 2>/dev/null)" ]; do
+    [ $i -lt 600 ] || fail "nothing reached dotweave-app's device within 60 s"
+    sleep 0.1
+    i=$((i + 1))
+  done
+  # The queue's job ends when the ipp backend has seen the application's job
+  # end. (No dotweave-app sub-command here: "jobs -u" leaves a default
+  # server's socket in /run behind.)
+  set -- "$WORK/app/out-zpl"/*
+  [ $# -eq 1 ] || fail "dotweave-app wrote $# files for one job"
+  cp "$1" "$WORK/capture/driverless"
+  summary=$(decode driverless) || fail "driverless stream"
+  echo "driverless: $summary" | head -n 6
+  expect "$summary" "language: zpl" "pages: 2" "1218 rows" "print-width=812" "problems: none"
+  for page in 1 2; do
+    "$COMPARE" "$WORK/capture/driverless-$page.png" "$WORK/label.png" ||
+      fail "label $page of the driverless queue does not match its page"
+  done
+  stop_app_server
+fi
 
 if [ "$MODE" = "usb-only" ]; then
   echo "PASS (this build recognises OEM printers over USB only)"

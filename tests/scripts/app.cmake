@@ -29,3 +29,10 @@ add_test(NAME app.autoadd.umockdev
          COMMAND umockdev-run --device ${CMAKE_SOURCE_DIR}/tests/fixtures/umockdev/kv412a.umockdev --
                  $<TARGET_FILE:app_tests> --gtest_filter=AppAutoAdd.MakersUsbPrinterByTheIdsOfTheDeviceWithItsSerial)
 set_tests_properties(app.autoadd.umockdev PROPERTIES LABELS app TIMEOUT 120)
+
+# CUPS's ipptool conformance suites against a private server with a label,
+# a thermal and a needle printer.
+add_test(NAME app.ipptool
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/app/ipptool-conformance.sh $<TARGET_FILE:dotweave-app>
+                 $<TARGET_FILE:dotweave>)
+set_tests_properties(app.ipptool PROPERTIES LABELS app TIMEOUT 300 RUN_SERIAL TRUE)
