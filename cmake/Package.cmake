@@ -56,7 +56,7 @@ macro(dotweave_configure_package)
   set(CPACK_PACKAGE_CONTACT "dotweave maintainers <maintainers@users.noreply.c-seed-6930f1a0.example>")
   set(CPACK_DEBIAN_PACKAGE_SECTION text)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "CUPS raster filter for label, receipt and dot-matrix printers")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "CUPS filter and printer application for label, receipt and dot-matrix printers")
   # The summary above is the first line of the control file's description; this is the rest.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "dotweave turns the CUPS raster pages of a print job into the command
@@ -65,8 +65,11 @@ ZPL, PCL raster, and the command sets of the OEM thermal printers (heads
 of 384 to 832 dots) and needle printers (1440 dots per line).
 .
 The package holds the filter, one PPD file per printer in
-/usr/share/ppd/dotweave, the print preview dotweave-preview, which turns a
-printer stream back into pictures, and the manual pages.")
+/usr/share/ppd/dotweave, the printer application dotweave-app, which serves
+every one of these printers as a driverless IPP Everywhere printer (USB,
+network, serial and Bluetooth), with its systemd service, the print preview
+dotweave-preview, which turns a printer stream back into pictures, and the
+manual pages.")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # The maintainer scripts enable and start dotweave-app.service on install,
   # stop it on removal and forget it, with its state, on purge.
