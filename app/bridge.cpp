@@ -53,10 +53,12 @@ BridgePage BridgePageOf(const catalogue::Printer &printer, const cups_page_heade
   const bool copy = bridge.format == LineFormat::Copy;
   const unsigned bitsPerPixel = copy ? page.cupsBitsPerPixel : 24;
   // The page's own lines must hold its width, or a line read would run past
-  // them; lines are copied as they come, padding included.
+  // them, and stay within the filter's limit, padding included: lines are
+  // copied as they come.
   const unsigned pageBytes = LineBytes(page.cupsWidth, page.cupsBitsPerPixel);
   const unsigned bytes = copy ? page.cupsBytesPerLine : LineBytes(page.cupsWidth, bitsPerPixel);
-  if (pageBytes == 0 || page.cupsBytesPerLine < pageBytes || bytes == 0 || bytes > kMaxBridgeLineBytes) {
+  if (pageBytes == 0 || page.cupsBytesPerLine < pageBytes || page.cupsBytesPerLine > kMaxBridgeLineBytes ||
+      bytes == 0 || bytes > kMaxBridgeLineBytes) {
     bridge.format = LineFormat::Unsupported;
     bridge.error = "The page's size (" + std::to_string(page.cupsWidth) + " x " + std::to_string(page.cupsHeight) +
                    " pixels) is not one this printer prints.";

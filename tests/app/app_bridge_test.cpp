@@ -107,6 +107,8 @@ TEST(AppBridge, PagesTooWideOrWithShortLinesAreRefused) {
   };
   cups_page_header2_t shortLines = Page(100, 2, 8, CUPS_CSPACE_SW);
   shortLines.cupsBytesPerLine = 99;
+  cups_page_header2_t padded = Page(100, 2, 8, CUPS_CSPACE_SW);
+  padded.cupsBytesPerLine = 0xA000001;  // a narrow page with 160 MiB lines
   cups_page_header2_t wrapping = Page(1, 2, 8, CUPS_CSPACE_SW);
   wrapping.cupsWidth = 0x55555556;  // three times this wraps to 2 in 32 bits
   wrapping.cupsBytesPerLine = 0x55555556;
@@ -114,6 +116,7 @@ TEST(AppBridge, PagesTooWideOrWithShortLinesAreRefused) {
       {"kv412-a", Page((1u << 20) / 3 + 1, 2, 8, CUPS_CSPACE_SW)},
       {"kv412-a", wrapping},
       {"kv412-a", shortLines},
+      {"kv412-a", padded},
       {"kv412-a", Page(0, 2, 24, CUPS_CSPACE_SRGB)},
       {"dotweave-zpl", Page((1u << 23) + 8, 2, 1, CUPS_CSPACE_K)},
   };
