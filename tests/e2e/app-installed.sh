@@ -11,38 +11,27 @@
 #   app-installed.sh APP PREVIEW COMPARE_TOOL
 set -eu
 
-APP=$1
+INSTALLED=$1
 PREVIEW=$2
 COMPARE=$3
 
-for tool in gs python3; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "FAIL: $tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
-done
+command -v gs >/dev/null 2>&1 || { echo "FAIL: gs is missing (scripts/install-deps.sh installs it)"; exit 1; }
+
+# The private server: its own state directory and loopback port, run under
+# a program name of its own (see app-server.sh), so that it leaves the
+# system service's socket alone.
+APP_TESTS=$(cd "$(dirname "$0")/../app" && pwd)
+. "$APP_TESTS/app-server.sh"
 
 WORK=$(mktemp -d /tmp/dotweave-app-e2e-XXXXXX)
-SERVER_PID=""
-# PAPPL's sub-commands reach a server on this machine through the local
-# socket named after the program (/run/NAME.sock for root), whatever host and
-# port -u names, and a new server takes that socket over. Under a name of its
-# own this instance leaves the system service's socket alone, and its
-# sub-commands reach this instance only.
-NAME=dotweave-app-test-$$
-ln -s "$APP" "$WORK/$NAME"
-INSTALLED=$APP
-APP=$WORK/$NAME
+LOG=$WORK/state/dotweave-app.log
 cleanup() {
   status=$?
-  if [ -n "$SERVER_PID" ] && kill -0 "$SERVER_PID" 2>/dev/null; then
-    kill -TERM "$SERVER_PID" 2>/dev/null || true
-    i=0
-    while kill -0 "$SERVER_PID" 2>/dev/null && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-    kill -KILL "$SERVER_PID" 2>/dev/null || true
-  fi
-  if [ "$status" -ne 0 ] && [ -f "$WORK/state/dotweave-app.log" ]; then
+  stop_app_server
+  if [ "$status" -ne 0 ] && [ -f "$LOG" ]; then
     echo "---- the application's log (last lines)"
-    tail -n 30 "$WORK/state/dotweave-app.log"
+    tail -n 30 "$LOG"
   fi
-  rm -f "/run/$NAME.sock" "${TMPDIR:-/tmp}/$NAME$(id -u).sock"
   rm -rf "$WORK"
   exit "$status"
 }
@@ -54,22 +43,9 @@ fail() {
   exit 1
 }
 
-# A port nobody listens on now; the server says so and stops if that changes.
-PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-SYSTEM=ipp://localhost:$PORT/ipp/system
-mkdir -p "$WORK/state" "$WORK/out"
-"$APP" server -o server-port="$PORT" -o listen-hostname=localhost -o state-directory="$WORK/state" \
-  -o log-level=debug >"$WORK/server.out" 2>&1 &
-SERVER_PID=$!
-i=0
-until "$APP" status -u "$SYSTEM" >/dev/null 2>&1; do
-  kill -0 "$SERVER_PID" 2>/dev/null || { cat "$WORK/server.out"; fail "$APP server stopped at start"; }
-  [ $i -lt 200 ] || fail "$APP server does not answer on port $PORT"
-  sleep 0.1
-  i=$((i + 1))
-done
-
-"$APP" add -u "$SYSTEM" -d zpl -m dotweave-zpl -v "file://$WORK/out" || fail "$APP add refused the ZPL printer"
+# No filter given: the application runs the one it was built for.
+start_app_server "$INSTALLED" "" "$WORK/state" || fail "$INSTALLED server did not start"
+add_app_printer zpl dotweave-zpl || fail "$INSTALLED add refused the ZPL printer"
 
 cat >"$WORK/label.ps" <<'EOF'
 %!PS
@@ -85,21 +61,21 @@ EOF
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -o "$WORK/label.pdf" "$WORK/label.ps"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r203 -o "$WORK/label.png" "$WORK/label.ps"
 
-"$APP" submit -u "ipp://localhost:$PORT/ipp/print/zpl" -o print-darkness=50 "$WORK/label.pdf" >"$WORK/submit.out" 2>&1 ||
+"$APP" submit -u "ipp://localhost:$APP_PORT/ipp/print/zpl" -o print-darkness=50 "$WORK/label.pdf" >"$WORK/submit.out" 2>&1 ||
   { cat "$WORK/submit.out"; fail "$APP submit refused the PDF"; }
 
 # Done when the server has logged the job's end.
 i=0
-until grep -q 'Job .*completed\|\[Job [0-9]*\] .*[Cc]ompleted' "$WORK/state/dotweave-app.log" 2>/dev/null; do
-  if grep -q '\[Job [0-9]*\] .*\(aborted\|Aborted\|canceled\)' "$WORK/state/dotweave-app.log" 2>/dev/null; then
-    grep '\[Job ' "$WORK/state/dotweave-app.log" | tail -n 20
+until grep -q 'Job .*completed\|\[Job [0-9]*\] .*[Cc]ompleted' "$LOG" 2>/dev/null; do
+  if grep -q '\[Job [0-9]*\] .*\(aborted\|Aborted\|canceled\)' "$LOG" 2>/dev/null; then
+    grep '\[Job ' "$LOG" | tail -n 20
     fail "the job was aborted"
   fi
   [ $i -lt 600 ] || fail "the job did not complete within 60 s"
   sleep 0.1
   i=$((i + 1))
 done
-out=$(ls "$WORK"/out/* 2>/dev/null | head -n 1)
+out=$(ls "$WORK"/state/out-zpl/* 2>/dev/null | head -n 1)
 [ -n "$out" ] && [ -s "$out" ] || fail "nothing reached the printer's device"
 
 summary=$("$PREVIEW" --output "$WORK/decoded" "$out") || { printf '%s\n' "$summary"; fail "dotweave-preview reported problems"; }
