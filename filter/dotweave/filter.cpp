@@ -14,7 +14,9 @@
 #include <cstring>
 
 #include "dotweave/cups_private.h"
+#include "dotweave/escpos.h"
 #include "dotweave/label.h"
+#include "dotweave/tspl.h"
 #include "oem/oem.h"
 
 unsigned char *Buffer = nullptr;
@@ -221,6 +223,9 @@ void Setup(ppd_file_t *ppd) {
     case kFamilyPcl:
       WriteBytes("\033E", 2);
       break;
+    case kFamilyEscPos:
+      EscPosSetup(ppd);
+      break;
     default:
       break;
   }
@@ -250,7 +255,9 @@ void StartPage(ppd_file_t *ppd, cups_page_header2_t *header) {
     case kFamilyEplPage: EplPageStartPage(ppd, header); break;
     case kFamilyZpl: ZplStartPage(ppd, header); break;
     case kFamilyOem: OEMStartPage(ppd, header); break;
+    case kFamilyTspl: TsplStartPage(ppd, header); break;
     case kFamilyPcl: PclStartPage(ppd, header); break;
+    case kFamilyEscPos: EscPosStartPage(ppd, header); break;
     default: break;
   }
   Feed = 0;
@@ -265,7 +272,9 @@ void OutputLine(ppd_file_t * /*ppd*/, cups_page_header2_t *header, unsigned y) {
     case kFamilyOem:
       OEMWriteOriginalPageData(LineInPageImage != nullptr ? LineInPageImage : Buffer, header->cupsBytesPerLine);
       break;
+    case kFamilyTspl: TsplOutputLine(header, y); break;
     case kFamilyPcl: PclOutputLine(header, y); break;
+    case kFamilyEscPos: EscPosOutputLine(header, y); break;
     default: break;
   }
 }
@@ -277,11 +286,18 @@ void EndPage(ppd_file_t *ppd, cups_page_header2_t *header) {
     case kFamilyEplPage: EplPageEndPage(ppd, header); break;
     case kFamilyZpl: ZplEndPage(ppd, header); break;
     case kFamilyOem: OEMEndPage(); break;
+    case kFamilyTspl: TsplEndPage(ppd, header); break;
     case kFamilyPcl: PclEndPage(ppd, header); break;
+    case kFamilyEscPos: EscPosEndPage(ppd, header); break;
     default: break;
   }
   std::fflush(stdout);
   FreePageBuffers();
+}
+
+void FinishJob(ppd_file_t *ppd) {
+  if (ModelNumber == kFamilyEscPos) EscPosFinishJob(ppd);
+  std::fflush(stdout);
 }
 
 int FilterMain(int argc, char *argv[]) {
@@ -355,6 +371,7 @@ int FilterMain(int argc, char *argv[]) {
     EndPage(ppd, &header);
     if (Canceled || JobFailed) break;
   }
+  FinishJob(ppd);
 
   if (ras != nullptr) cupsRasterClose(ras);
   if (fd != 0) close(fd);

@@ -257,7 +257,7 @@ echo "cupsd $CUPSD_PID on $CUPS_SERVER, root $WORK"
 # alone lacks that helper, so the queues take the installed files directly.
 if [ -x "$SERVERBIN/daemon/cups-driverd" ]; then
   models=$(lpinfo -m 2>/dev/null | grep -c '^dotweave/' || true)
-  [ "$models" -eq 32 ] || fail "lpinfo -m lists $models dotweave PPD files, not 32"
+  [ "$models" -eq 41 ] || fail "lpinfo -m lists $models dotweave PPD files, not 41"
 fi
 
 # ---- the jobs: pages drawn in black only, so that every renderer agrees

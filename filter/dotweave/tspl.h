@@ -1,0 +1,21 @@
+#pragma once
+// TSPL/TSPL2 label printers (family 0x14): one label per page, the page
+// image sent as "BITMAP" commands after the label's settings, printed with
+// "PRINT".
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
+#include <cstdint>
+
+// The largest "BITMAP" data of one command. A 4 x 6 in label at 203 dpi is
+// 124 KiB of bitmap; printers with small receive buffers mis-read a single
+// command that large, so the image goes in pieces of at most 32 KiB (256
+// rows of a 4-inch head at 203 dpi), which every printer of the family takes.
+inline constexpr std::uint32_t kTsplMaxBitmapBytes = 32768;
+// A run of white rows at least this long ends a BITMAP piece: the label is
+// cleared to white by "CLS", so such rows need not travel.
+inline constexpr std::uint32_t kTsplWhiteRunSplit = 8;
+
+void TsplStartPage(ppd_file_t *ppd, const cups_page_header2_t *header);
+void TsplOutputLine(const cups_page_header2_t *header, unsigned y);
+void TsplEndPage(ppd_file_t *ppd, const cups_page_header2_t *header);
