@@ -43,3 +43,30 @@ bool PackBlackRow(const unsigned char *line, const RowFormat &format, unsigned c
   // Any byte not 0: the first is not, or not every byte equals the one before.
   return out[0] != 0 || std::memcmp(out, out + 1, format.bytes - 1) != 0;
 }
+
+bool PackWhiteRow(const unsigned char *line, const RowFormat &format, unsigned char *out) {
+  const std::uint32_t n = format.bytes;
+  if (n == 0) return false;
+  // Black bits are the raster's bits, or their inverse for a white-is-1
+  // raster; the row goes out with them inverted. Eight bytes at a time, all
+  // but the last byte, which holds the padding.
+  const std::uint64_t toWhite = format.whiteIsOne ? 0 : ~std::uint64_t{0};
+  std::uint64_t black = 0;
+  std::uint32_t i = 0;
+  for (; i + 8 < n; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, line + i, sizeof word);
+    black |= word ^ ~toWhite;
+    word ^= toWhite;
+    std::memcpy(out + i, &word, sizeof word);
+  }
+  for (; i + 1 < n; ++i) {
+    const auto byte = static_cast<unsigned char>(format.whiteIsOne ? ~line[i] : line[i]);
+    black |= byte;
+    out[i] = static_cast<unsigned char>(~byte);
+  }
+  const auto last = static_cast<unsigned char>((format.whiteIsOne ? ~line[n - 1] : line[n - 1]) & format.lastMask);
+  black |= last;
+  out[n - 1] = static_cast<unsigned char>(~last);
+  return black != 0;
+}

@@ -33,7 +33,7 @@
 namespace {
 
 RowFormat Format;
-std::vector<unsigned char> Piece;  // packed rows of the BITMAP being gathered (1 = black)
+std::vector<unsigned char> Piece;  // packed rows of the BITMAP being gathered (0 = black)
 std::uint32_t PieceTop = 0;        // raster row of its first row
 std::uint32_t PieceRows = 0;
 std::uint32_t PieceCapacity = 0;   // rows
@@ -95,10 +95,7 @@ void FlushPiece() {
     char command[96];
     const int n = std::snprintf(command, sizeof command, "BITMAP 0,%u,%u,%u,0,", PieceTop, Format.bytes, rows);
     Write(command, static_cast<std::size_t>(n));
-    // Inverted: 0 prints. The padding bits were 0 and become 1 (white).
-    const std::size_t size = std::size_t{rows} * Format.bytes;
-    for (std::size_t i = 0; i < size; ++i) Piece[i] = static_cast<unsigned char>(~Piece[i]);
-    Write(Piece.data(), size);
+    Write(Piece.data(), std::size_t{rows} * Format.bytes);
     Write("\r\n", 2);
   }
   PieceRows = 0;
@@ -144,7 +141,7 @@ void TsplStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
 void TsplOutputLine(const cups_page_header2_t *, unsigned y) {
   if (!PageOpen || Buffer == nullptr || PieceCapacity == 0) return;
   unsigned char *row = Piece.data() + std::size_t{PieceRows} * Format.bytes;
-  const bool black = PackBlackRow(Buffer, Format, row);
+  const bool black = PackWhiteRow(Buffer, Format, row);
   if (PieceRows == 0) {
     if (!black) return;  // a piece starts at a black row
     PieceTop = y;
