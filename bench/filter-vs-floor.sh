@@ -8,7 +8,8 @@
 # unless --build names a build directory), writes the raster jobs of the
 # workloads below, and runs the floor (bench/floor.cpp: PPD open and marking,
 # every header and line read, each line written and flushed for the families
-# that flush per line) and the dotweave binary on the same raster files,
+# that flush per line, each line written for the ESC/POS and TSPL families,
+# whose languages carry the image uncompressed) and the dotweave binary on the same raster files,
 # interleaved, N times each (default 5). The floor runs twice per round:
 # as the issue defines it (libcups's own reader, one read(2) per
 # uncompressed line) and reading 64 KiB at a time as the filter does

@@ -169,13 +169,18 @@ void EscPosStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   }
 }
 
-void EscPosOutputLine(const cups_page_header2_t *, unsigned) {
-  if (Buffer == nullptr || Format.bytes == 0) {
+unsigned char *EscPosNextLineSlot(std::uint32_t size) {
+  if (Format.bytes == 0 || size != Format.bytes || Band.empty()) return nullptr;
+  return Band.data() + std::size_t{BandRows} * Format.bytes;
+}
+
+void EscPosOutputLine(const unsigned char *line) {
+  if (line == nullptr || Format.bytes == 0) {
     ++WhiteRows;
     return;
   }
   unsigned char *row = Band.data() + std::size_t{BandRows} * Format.bytes;
-  if (!PackBlackRow(Buffer, Format, row)) {
+  if (!PackBlackRow(line, Format, row)) {
     FlushBand();
     ++WhiteRows;
     return;

@@ -22,7 +22,11 @@ inline constexpr unsigned char kDrawerOffTime = 250;
 
 void EscPosSetup(ppd_file_t *ppd);
 void EscPosStartPage(ppd_file_t *ppd, const cups_page_header2_t *header);
-void EscPosOutputLine(const cups_page_header2_t *header, unsigned y);
+// `line` is Buffer, or the slot EscPosNextLineSlot gave, where it was read.
+void EscPosOutputLine(const unsigned char *line);
+// Where the next raster line of `size` bytes can be read so that it is
+// already in its place in the band, or null (read it into Buffer).
+unsigned char *EscPosNextLineSlot(std::uint32_t size);
 void EscPosEndPage(ppd_file_t *ppd, const cups_page_header2_t *header);
 // After the last page: the cut at the end of the job and the drawer kick
 // after it.

@@ -190,6 +190,11 @@ const unsigned char *LineInPageImage = nullptr;
 unsigned char *LineDestination(const cups_page_header2_t *header) {
   if (ModelNumber == kFamilyOem)
     if (unsigned char *slot = OEMNextLineSlot(header->cupsBytesPerLine)) return slot;
+  // The TSPL family gathers its label image too, the receipt family its band.
+  if (ModelNumber == kFamilyTspl)
+    if (unsigned char *slot = TsplNextLineSlot(header->cupsBytesPerLine)) return slot;
+  if (ModelNumber == kFamilyEscPos)
+    if (unsigned char *slot = EscPosNextLineSlot(header->cupsBytesPerLine)) return slot;
   return Buffer;
 }
 
@@ -305,9 +310,9 @@ void OutputLine(ppd_file_t * /*ppd*/, cups_page_header2_t *header, unsigned y) {
     case kFamilyOem:
       OEMWriteOriginalPageData(LineInPageImage != nullptr ? LineInPageImage : Buffer, header->cupsBytesPerLine);
       break;
-    case kFamilyTspl: TsplOutputLine(header, y); break;
+    case kFamilyTspl: TsplOutputLine(LineInPageImage != nullptr ? LineInPageImage : Buffer, y); break;
     case kFamilyPcl: PclOutputLine(header, y); break;
-    case kFamilyEscPos: EscPosOutputLine(header, y); break;
+    case kFamilyEscPos: EscPosOutputLine(LineInPageImage != nullptr ? LineInPageImage : Buffer); break;
     default: break;
   }
 }

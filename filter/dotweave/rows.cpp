@@ -36,7 +36,7 @@ bool PackBlackRow(const unsigned char *line, const RowFormat &format, unsigned c
   if (format.bytes == 0) return false;
   if (format.whiteIsOne) {
     for (std::uint32_t i = 0; i < format.bytes; ++i) out[i] = static_cast<unsigned char>(~line[i]);
-  } else {
+  } else if (out != line) {
     std::memcpy(out, line, format.bytes);
   }
   out[format.bytes - 1] &= format.lastMask;

@@ -26,9 +26,11 @@ std::uint32_t HeadDotsOf(ppd_file_t *ppd);
 bool MakeRowFormat(const cups_page_header2_t *header, std::uint32_t headDots, RowFormat &format);
 
 // Copies the first format.bytes bytes of `line` to `out` with 1 for a black
-// dot and every padding bit 0. Returns whether the row has a black dot.
+// dot and every padding bit 0; `out` may be `line` itself. Returns whether
+// the row has a black dot.
 bool PackBlackRow(const unsigned char *line, const RowFormat &format, unsigned char *out);
 
 // The same row with 0 for a black dot and every padding bit 1 (white), in
-// one pass. Returns whether the row has a black dot.
+// one pass; `out` may be `line` itself. Returns whether the row has a black
+// dot.
 bool PackWhiteRow(const unsigned char *line, const RowFormat &format, unsigned char *out);

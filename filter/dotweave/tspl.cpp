@@ -19,7 +19,10 @@
 // are 1 (white). The data is followed by CR LF.
 #include "dotweave/tspl.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +36,11 @@
 namespace {
 
 RowFormat Format;
-std::vector<unsigned char> Piece;  // packed rows of the BITMAP being gathered (0 = black)
+// The BITMAP being gathered: room for its command, its rows (0 = black),
+// and its closing CR LF, so that the whole command leaves in one write.
+constexpr std::size_t kCommandRoom = 64;
+std::vector<unsigned char> Piece;
+unsigned char *PieceRowsStart = nullptr;
 std::uint32_t PieceTop = 0;        // raster row of its first row
 std::uint32_t PieceRows = 0;
 std::uint32_t PieceCapacity = 0;   // rows
@@ -42,6 +49,21 @@ bool PageOpen = false;
 
 void Write(const void *data, std::size_t size) {
   if (size != 0) fwrite_unlocked(data, 1, size, stdout);
+}
+
+// A BITMAP command goes straight to standard output, not through its buffer
+// (pieces are up to 32 KiB); what is buffered goes first.
+void WriteImage(const unsigned char *data, std::size_t size) {
+  if (std::fflush(stdout) != 0) return;
+  while (size != 0) {
+    const ssize_t n = ::write(STDOUT_FILENO, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;  // the backend went away: nothing more can reach the printer
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
 }
 void Line(const std::string &text) {
   Write(text.data(), text.size());
@@ -92,11 +114,15 @@ void FlushPiece() {
   // White rows at the end of a piece are not sent.
   const std::uint32_t rows = PieceRows - WhiteRun;
   if (rows != 0) {
-    char command[96];
+    char command[kCommandRoom];
     const int n = std::snprintf(command, sizeof command, "BITMAP 0,%u,%u,%u,0,", PieceTop, Format.bytes, rows);
-    Write(command, static_cast<std::size_t>(n));
-    Write(Piece.data(), std::size_t{rows} * Format.bytes);
-    Write("\r\n", 2);
+    const auto commandSize = static_cast<std::size_t>(n);
+    unsigned char *start = PieceRowsStart - commandSize;
+    std::memcpy(start, command, commandSize);
+    unsigned char *end = PieceRowsStart + std::size_t{rows} * Format.bytes;
+    end[0] = '\r';
+    end[1] = '\n';
+    WriteImage(start, static_cast<std::size_t>(end + 2 - start));
   }
   PieceRows = 0;
   WhiteRun = 0;
@@ -111,7 +137,8 @@ void TsplStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   if (!MakeRowFormat(header, HeadDotsOf(ppd), Format)) return;
   PieceCapacity = Format.bytes == 0 ? 0 : std::max<std::uint32_t>(1, kTsplMaxBitmapBytes / Format.bytes);
   try {
-    Piece.assign(std::size_t{PieceCapacity} * Format.bytes, 0);
+    Piece.assign(kCommandRoom + std::size_t{PieceCapacity} * Format.bytes + 2, 0);
+    PieceRowsStart = Piece.data() + kCommandRoom;
   } catch (const std::bad_alloc &) {
     Format = {};
     FailJob("Unable to allocate memory for the label image.");
@@ -138,10 +165,16 @@ void TsplStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   PageOpen = true;
 }
 
-void TsplOutputLine(const cups_page_header2_t *, unsigned y) {
-  if (!PageOpen || Buffer == nullptr || PieceCapacity == 0) return;
-  unsigned char *row = Piece.data() + std::size_t{PieceRows} * Format.bytes;
-  const bool black = PackWhiteRow(Buffer, Format, row);
+unsigned char *TsplNextLineSlot(std::uint32_t size) {
+  if (!PageOpen || PieceCapacity == 0 || size != Format.bytes) return nullptr;
+  return PieceRowsStart + std::size_t{PieceRows} * Format.bytes;
+}
+
+void TsplOutputLine(const unsigned char *line, unsigned y) {
+  if (!PageOpen || line == nullptr || PieceCapacity == 0) return;
+  unsigned char *row = PieceRowsStart + std::size_t{PieceRows} * Format.bytes;
+  // In place when the line was read into its slot.
+  const bool black = PackWhiteRow(line, Format, row);
   if (PieceRows == 0) {
     if (!black) return;  // a piece starts at a black row
     PieceTop = y;
@@ -163,4 +196,5 @@ void TsplEndPage(ppd_file_t *, const cups_page_header2_t *header) {
     Line("PRINT 1," + std::to_string(header->NumCopies > 1 ? header->NumCopies : 1));
   }
   std::vector<unsigned char>().swap(Piece);
+  PieceRowsStart = nullptr;
 }

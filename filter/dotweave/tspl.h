@@ -17,5 +17,11 @@ inline constexpr std::uint32_t kTsplMaxBitmapBytes = 32768;
 inline constexpr std::uint32_t kTsplWhiteRunSplit = 8;
 
 void TsplStartPage(ppd_file_t *ppd, const cups_page_header2_t *header);
-void TsplOutputLine(const cups_page_header2_t *header, unsigned y);
+// `line` is Buffer, or the slot TsplNextLineSlot gave, where it was read.
+void TsplOutputLine(const unsigned char *line, unsigned y);
+// Where the next raster line of `size` bytes can be read so that it is
+// already in its place in the image being gathered, or null (read it into
+// Buffer): lines are read there when they are exactly as long as the rows
+// sent.
+unsigned char *TsplNextLineSlot(std::uint32_t size);
 void TsplEndPage(ppd_file_t *ppd, const cups_page_header2_t *header);
