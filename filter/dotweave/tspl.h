@@ -9,7 +9,7 @@
 
 // The largest "BITMAP" data of one command. A 4 x 6 in label at 203 dpi is
 // 124 KiB of bitmap; printers with small receive buffers mis-read a single
-// command that large, so the image goes in pieces of at most 32 KiB (256
+// command that large, so the image goes in pieces of at most 32 KiB (315
 // rows of a 4-inch head at 203 dpi), which every printer of the family takes.
 inline constexpr std::uint32_t kTsplMaxBitmapBytes = 32768;
 // A run of white rows at least this long ends a BITMAP piece: the label is
