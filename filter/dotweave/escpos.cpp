@@ -154,6 +154,12 @@ void EscPosStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   WhiteRows = 0;
   PageRows = 0;
   if (!MakeRowFormat(header, HeadDotsOf(ppd), Format)) return;
+  // The image command counts a row's bytes in 16 bits: no head is wider.
+  if (Format.bytes > 0xFFFF) {
+    Format.dots = 0xFFFF * 8;
+    Format.bytes = 0xFFFF;
+    Format.lastMask = 0xFF;
+  }
   try {
     Band.assign(std::size_t{kEscPosBandRows} * Format.bytes, 0);
   } catch (const std::bad_alloc &) {
@@ -209,7 +215,7 @@ void EscPosEndPage(ppd_file_t *, const cups_page_header2_t *header) {
 }
 
 void EscPosFinishJob(ppd_file_t *) {
-  if (JobFailed) return;
+  if (JobFailed || Page == 0) return;  // a job without pages opens no drawer
   if (!Options.cutEachPage) Cut();
   if (Options.drawerAfter && !Canceled) KickDrawer();
 }

@@ -202,6 +202,22 @@ TEST_F(EscPosTest, RowsAreCutToThePageAndTheHead) {
   EXPECT_EQ(Hex(Job("escCutMode=None", {{white, {{0x0F, 0xFF}}}})), kInit + kUnits203 + Hex(Band(1, "F0 00")));
 }
 
+// A cancelled receipt: what was read is printed and cut, the drawer is not
+// opened after it; a job without pages opens no drawer either.
+TEST_F(EscPosTest, CancelledAndEmptyJobs) {
+  PpdPtr ppd = OpenPpd(ReceiptPpd(), "escDrawerPin=Pin2 escDrawerWhen=After");
+  std::string out = CaptureStdout([&] { ::Setup(ppd.get()); });
+  out += PrintPage(kFamilyEscPos, ppd.get(), LabelHeader(2, 30), Rows(30, Bytes{0xFF, 0xFF}), 1, 3);
+  out += CaptureStdout([&] { FinishJob(ppd.get()); });
+  EXPECT_EQ(Hex(out), kInit + kUnits203 + Hex(Band(3, "FF FF")) + " " + kPartialCut);
+  ResetFilterState();
+  std::string empty = CaptureStdout([&] {
+    ::Setup(ppd.get());
+    FinishJob(ppd.get());
+  });
+  EXPECT_EQ(Hex(empty), "1B 40");
+}
+
 TEST_F(EscPosTest, PagesThatAreNotOneBitAreRefused) {
   PpdPtr ppd = OpenPpd(ReceiptPpd());
   const std::string out = Job(ppd.get(), {{MakeHeader(16, 2, 8), Rows(2, Bytes(16, 0))}});
