@@ -19,7 +19,9 @@ namespace dwdecode {
 
 namespace {
 
-constexpr std::size_t kMaxPieceDots = std::size_t{1} << 25;
+// A piece of paper of more dots than this (a 576-dot receipt 3.6 m long) is
+// not decoded, nor a stream of more than four times as many.
+constexpr std::size_t kMaxPieceDots = std::size_t{1} << 24;
 
 class EscPosDecoder {
  public:
@@ -198,9 +200,16 @@ class EscPosDecoder {
   void EndPiece() {
     page_.width = static_cast<unsigned>(width_);
     page_.height = static_cast<unsigned>(rows_.size());
-    page_.dots.reserve(std::size_t{page_.width} * page_.height);
-    decodedDots_ += std::size_t{page_.width} * page_.height;
-    for (const auto &row : rows_) UnpackRow(row, page_.width, false, page_.dots);
+    page_.dots.assign(std::size_t{page_.width} * page_.height, 0);
+    decodedDots_ += page_.dots.size();
+    // Fed rows stay white; image rows set their black dots.
+    for (std::size_t y = 0; y < rows_.size(); ++y) {
+      const std::vector<std::uint8_t> &row = rows_[y];
+      std::uint8_t *dots = page_.dots.data() + y * page_.width;
+      for (std::size_t i = 0; i < row.size(); ++i)
+        for (unsigned bit = 0; bit < 8 && row[i] != 0; ++bit)
+          if ((row[i] >> (7 - bit)) & 1) dots[8 * i + bit] = 1;
+    }
     result_.pages.push_back(std::move(page_));
     page_ = {};
     rows_.clear();
