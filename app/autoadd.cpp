@@ -88,6 +88,13 @@ bool IsOfficeLanguage(const std::string &token) {
          token == "PWG" || token == "PWGRASTER" || token == "URF" || token == "APPLERASTER";
 }
 
+// "TSPL", "TSPL2", "TSPL-EZ".
+bool IsTsplToken(const std::string &token) { return HasPrefix(token, "TSPL"); }
+
+// "ESC/POS", "ESCPOS", "ESC/POS-T" (the TM series), "ESC/POS(T)": the receipt
+// language, not the ESC/P of Epson's inkjet and dot-matrix page printers.
+bool IsEscPosToken(const std::string &token) { return HasPrefix(token, "ESC/POS") || HasPrefix(token, "ESCPOS"); }
+
 template <typename Pred>
 bool Any(const std::vector<std::string> &tokens, Pred pred) {
   for (const std::string &t : tokens)
@@ -100,6 +107,8 @@ const char *DriverForCommandSet(const std::vector<std::string> &cmd) {
   if (Any(cmd, [](const std::string &t) { return t == "EPL" || t == "EPL2"; })) return DriverNamed("dotweave-epl-page");
   if (Any(cmd, [](const std::string &t) { return t == "EPL1"; })) return DriverNamed("dotweave-epl-line");
   if (Any(cmd, IsPclToken) && !Any(cmd, IsOfficeLanguage)) return DriverNamed("dotweave-pcl");
+  if (Any(cmd, IsTsplToken)) return DriverNamed("dotweave-tspl-4in");
+  if (Any(cmd, IsEscPosToken)) return DriverNamed("dotweave-escpos-80");
   return nullptr;
 }
 

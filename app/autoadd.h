@@ -46,6 +46,10 @@ const char *DriverForUsbIds(UsbIds ids);
 //   CMD with PCL (PCL, PCL3, PCL5...; not PCLXL/PCL6) -> dotweave-pcl, unless
 //     CMD also lists PostScript, PDF, PWG raster or Apple raster: an office
 //     printer, better served without a label driver.
+//   CMD with TSPL (TSPL, TSPL2, ...) -> dotweave-tspl-4in (the common
+//     4-inch 203 dpi label printer)
+//   CMD with ESC/POS (ESC/POS, ESCPOS, ESC/POS-T, ...) -> dotweave-escpos-80
+//     (the 80 mm 576-dot receipt printer; a 58 mm one is chosen by hand)
 const char *DriverForDeviceId(std::string_view deviceId);
 
 // The USB ids first, when known, then the device ID.

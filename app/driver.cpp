@@ -85,7 +85,7 @@ void FillMedia(const catalogue::Printer &p, pappl_pr_driver_data_t &d) {
     for (const catalogue::Choice &c : paper->choices)
       if (auto k = MediaTypeKeyword(c); k && d.num_type < PAPPL_MAX_TYPE) d.type[d.num_type++] = Keep(std::string(*k));
     if (auto k = MediaTypeKeyword(*paper->FindChoice(paper->defaultChoice))) defaultType = std::string(*k);
-  } else if (p.kind == Kind::Needle) {
+  } else if (p.kind == Kind::Needle || p.receipt) {
     d.type[d.num_type++] = "continuous";
     defaultType = "continuous";
   } else {
@@ -222,7 +222,8 @@ std::vector<pappl_supply_t> SuppliesOf(const catalogue::Printer &p) {
       supplies.push_back(Supply("Thermal paper", PAPPL_SUPPLY_TYPE_OTHER, PAPPL_SUPPLY_COLOR_NO_COLOR));
       break;
     case Kind::Label:
-      supplies.push_back(Supply("Labels", PAPPL_SUPPLY_TYPE_OTHER, PAPPL_SUPPLY_COLOR_NO_COLOR));
+      supplies.push_back(Supply(p.receipt ? "Receipt paper" : "Labels", PAPPL_SUPPLY_TYPE_OTHER,
+                                PAPPL_SUPPLY_COLOR_NO_COLOR));
       if (p.FindOption("MediaType"))
         supplies.push_back(Supply("Thermal transfer ribbon", PAPPL_SUPPLY_TYPE_RIBBON_WAX, PAPPL_SUPPLY_COLOR_BLACK));
       break;
@@ -303,6 +304,7 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   d->ppm = label ? 30 : 10;
   d->ppm_color = 0;
   d->kind = static_cast<pappl_kind_t>(p->kind == Kind::Needle ? PAPPL_KIND_DOCUMENT
+                                      : p->receipt             ? (PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL)
                                       : label                  ? PAPPL_KIND_LABEL
                                                                : (PAPPL_KIND_LABEL | PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL));
   d->has_supplies = true;

@@ -8,7 +8,8 @@
 # unless --build names a build directory), writes the raster jobs of the
 # workloads below, and runs the floor (bench/floor.cpp: PPD open and marking,
 # every header and line read, each line written and flushed for the families
-# that flush per line) and the dotweave binary on the same raster files,
+# that flush per line, each line written for the ESC/POS and TSPL families,
+# whose languages carry the image uncompressed) and the dotweave binary on the same raster files,
 # interleaved, N times each (default 5). The floor runs twice per round:
 # as the issue defines it (libcups's own reader, one read(2) per
 # uncompressed line) and reading 64 KiB at a time as the filter does
@@ -58,6 +59,7 @@ WORK=$BUILD/bench-work
 mkdir -p "$WORK"
 
 # name | PPD | PRINTER | job options | raster: width height bits dpi pages page-size
+# (escpos-receipt: one 80 mm receipt 3 m long; tspl: 100 labels of 4 x 6 in)
 if [ "$QUICK" = 1 ]; then
   WORKLOADS="zpl|dotweave-zpl.ppd|labels||812 60 1 203 2 288x21
 pcl|dotweave-pcl.ppd|office|PageSize=Letter Resolution=300dpi|2550 40 1 300 1 612x10
@@ -65,7 +67,9 @@ dymo|dotweave-dymo.ppd|labels||338 50 1 300 2 81x12
 epl-page|dotweave-epl-page.ppd|labels||812 60 1 203 2 288x21
 oem-thermal|kv412-a.ppd|KV412-A|ImagePrint=0|832 80 24 203 1 0x0
 oem-thermal-dither-90|kv412-a.ppd|KV412-A|ImagePrint=1 Rotation=90|832 80 24 203 1 0x0
-oem-needle|lc586-a.ppd|LC586-A||1440 60 24 180 1 0x0"
+oem-needle|lc586-a.ppd|LC586-A||1440 60 24 180 1 0x0
+escpos-receipt|dotweave-escpos-80.ppd|receipt||576 300 1 203 1 204x106
+tspl|dotweave-tspl-4in.ppd|labels||812 60 1 203 2 288x21"
 else
   WORKLOADS="zpl|dotweave-zpl.ppd|labels||812 1218 1 203 100 288x432
 pcl|dotweave-pcl.ppd|office|PageSize=Letter Resolution=300dpi|2550 3300 1 300 10 612x792
@@ -73,7 +77,9 @@ dymo|dotweave-dymo.ppd|labels||338 1050 1 300 200 81x252
 epl-page|dotweave-epl-page.ppd|labels||812 1218 1 203 100 288x432
 oem-thermal|kv412-a.ppd|KV412-A|ImagePrint=0|832 8000 24 203 1 0x0
 oem-thermal-dither-90|kv412-a.ppd|KV412-A|ImagePrint=1 Rotation=90|832 8000 24 203 1 0x0
-oem-needle|lc586-a.ppd|LC586-A||1440 2100 24 180 3 0x0"
+oem-needle|lc586-a.ppd|LC586-A||1440 2100 24 180 3 0x0
+escpos-receipt|dotweave-escpos-80.ppd|receipt||576 24000 1 203 1 204x8512
+tspl|dotweave-tspl-4in.ppd|labels||812 1218 1 203 100 288x432"
 fi
 
 # One measured run: prints "cpu_us user_us sys_us maxrss_kib bytes hash status".

@@ -8,7 +8,9 @@
 // cupsRasterReadPixels, and does nothing else. For the families whose lines
 // the printers take one at a time (cupsModelNumber 0x00 Dymo, 0x10 and 0x11
 // EPL, 0x12 ZPL) it also writes each line it reads to standard output and
-// flushes it, as those back ends must; for the others (PCL, OEM) it writes
+// flushes it, as those back ends must; for the ESC/POS (0x30) and TSPL
+// (0x14) families, whose languages carry the image uncompressed, it writes
+// each line through a 64 KiB buffer; for the others (PCL, OEM) it writes
 // nothing.
 //
 // With DOTWEAVE_FLOOR_BLOCKS=1 in the environment it reads the raster stream
@@ -84,6 +86,12 @@ int main(int argc, char **argv) {
   cupsMarkOptions(ppd, numOptions, options);
   const int family = ppd->model_number;
   const bool flushEveryLine = family == 0x00 || family == 0x10 || family == 0x11 || family == 0x12;
+  // The receipt (0x30) and TSPL (0x14) languages carry the page image
+  // uncompressed, so no filter for them writes less than its lines: they are
+  // written, through a 64 KiB buffer, as the filter buffers its output.
+  const bool writeEveryLine = family == 0x14 || family == 0x30;
+  static char outputBuffer[1 << 16];
+  if (writeEveryLine) std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
 
   int pages = 0;
   cups_page_header2_t header;
@@ -96,6 +104,8 @@ int main(int argc, char **argv) {
       if (flushEveryLine) {
         std::fwrite(line, 1, header.cupsBytesPerLine, stdout);
         std::fflush(stdout);
+      } else if (writeEveryLine) {
+        std::fwrite(line, 1, header.cupsBytesPerLine, stdout);
       }
     }
   }

@@ -374,6 +374,139 @@ std::vector<Printer> LabelPrinters() {
   return out;
 }
 
+// ---- Receipt (ESC/POS) and TSPL label printers ---------------------------------
+
+// A receipt page: the printable width of the roll by a length; the filter
+// ends each receipt where its content ends, so the length is only the most a
+// page can hold.
+MediaSize Receipt(int paperMm, double widthMm, int lengthMm) {
+  const int wp = static_cast<int>(widthMm * 72.0 / 25.4 + 0.5), lp = static_cast<int>(lengthMm * 72.0 / 25.4 + 0.5);
+  const std::string dims = Dimensions(widthMm, lengthMm);
+  std::ostringstream text;
+  text << paperMm << " mm roll, " << widthMm << " x " << lengthMm << " mm";
+  return {"w" + std::to_string(wp) + "h" + std::to_string(lp), text.str(), wp, lp,
+          "om_" + NamePart(dims) + "-receipt_" + dims + "mm"};
+}
+
+std::vector<MediaSize> ReceiptSizes(int paperMm, double widthMm) {
+  return {Receipt(paperMm, widthMm, 297), Receipt(paperMm, widthMm, 100), Receipt(paperMm, widthMm, 200),
+          Receipt(paperMm, widthMm, 500), Receipt(paperMm, widthMm, 1000)};
+}
+
+std::vector<Option> EscPosOptions() {
+  Option density{"escDensity", "Darkness", "Default", {{"Default", "Printer setting", ""}}};
+  for (int p = 70; p <= 130; p += 10) density.choices.push_back({std::to_string(p), std::to_string(p) + "%", ""});
+  Option speed{"escSpeed", "Print speed", "Default", {{"Default", "Printer setting", ""}}};
+  for (int v = 1; v <= 9; ++v)
+    speed.choices.push_back({std::to_string(v), std::to_string(v) + (v == 1 ? " (slowest)" : v == 9 ? " (fastest)" : ""), ""});
+  Option minimum{"escMinLength", "Minimum receipt length", "0", {{"0", "None", ""}}};
+  for (int mm : {10, 20, 30, 50, 80, 100}) minimum.choices.push_back({std::to_string(mm), std::to_string(mm) + " mm", ""});
+  return {Mapped(density, IppMapping::Darkness),
+          Mapped(speed, IppMapping::Speed),
+          Vendor({"escCutMode", "Cut", "Partial",
+                  {{"None", "No cut", ""}, {"Partial", "Partial cut", ""}, {"Full", "Full cut", ""}}},
+                 "cut-mode"),
+          Vendor({"escCutAt", "Cut after", "Job",
+                  {{"Job", "The last page of the job", ""}, {"Page", "Every page", ""}}},
+                 "cut-after"),
+          Vendor({"escTrim", "End the receipt where its content ends", "On",
+                  {{"On", "Yes", ""}, {"Off", "No (feed the whole page)", ""}}},
+                 "trim-receipt"),
+          Vendor(minimum, "receipt-minimum-length"),
+          Vendor({"escDrawerPin", "Open the cash drawer", "Off",
+                  {{"Off", "No", ""}, {"Pin2", "Drawer 1 (pin 2)", ""}, {"Pin5", "Drawer 2 (pin 5)", ""}}},
+                 "cash-drawer"),
+          Vendor({"escDrawerWhen", "When to open the cash drawer", "Before",
+                  {{"Before", "Before printing", ""}, {"After", "After printing", ""}}},
+                 "cash-drawer-when")};
+}
+
+Printer EscPosPrinter(std::string stem, std::string model, std::string pcFileName, int dpi, int headDots,
+                      int paperMm, double widthMm) {
+  Printer pr;
+  pr.driverName = "dotweave-" + stem;
+  pr.pcFileName = std::move(pcFileName);
+  pr.manufacturer = "Generic";
+  pr.model = std::move(model);
+  pr.description = "receipt printer, " + std::to_string(headDots) + " dots at " + std::to_string(dpi) + " dpi";
+  pr.kind = Kind::Label;
+  pr.receipt = true;
+  pr.modelNumber = 0x30;
+  pr.headWidth = headDots;
+  pr.namesHead = true;
+  pr.resolutions = {dpi};
+  pr.colorKey = "Gray";
+  pr.colorText = "Black and white";
+  pr.colorCode = "<</cupsColorOrder 0/cupsColorSpace 3/cupsBitsPerColor 1>>setpagedevice";
+  pr.sizes = ReceiptSizes(paperMm, widthMm);
+  pr.maxWidth = paperMm * 72 * 10 / 254;  // the paper; the filter cuts the rows to the head
+  pr.options = EscPosOptions();
+  pr.nativeFormat = "application/vnd.escpos";
+  pr.namesModel = false;
+  return pr;
+}
+
+std::vector<Option> TsplOptions() {
+  Option speed{"tsSpeed", "Print speed", "Default", {{"Default", "Printer setting", ""}}};
+  for (int r : {2, 3, 4, 5, 6})
+    speed.choices.push_back({std::to_string(r), std::to_string(r) + " inches per second", ""});
+  return {LabelDarkness("0", "Printer setting"),
+          Mapped(speed, IppMapping::Speed),
+          Mapped({"tsMediaTracking", "Media tracking", "Web",
+                  {{"Default", "Printer setting", ""},
+                   {"Web", "Labels with gaps", ""},
+                   {"Mark", "Labels with black marks", ""},
+                   {"Continuous", "Continuous", ""}}},
+                 IppMapping::MediaTracking),
+          Vendor({"tsGapSize", "Gap or black mark size", "3",
+                  {{"2", "2 mm", ""}, {"3", "3 mm", ""}, {"4", "4 mm", ""}, {"5", "5 mm", ""}}},
+                 "gap-size"),
+          Vendor({"tsDirection", "Print direction", "0",
+                  {{"0", "Normal", ""}, {"1", "Turned by 180 degrees", ""}}},
+                 "print-direction"),
+          LabelMode("tsLabelMode", "Saved",
+                    {{"Saved", "Printer setting", ""}, {"Tear", "Tear-off", ""}, {"Peel", "Peel-off", ""}})};
+}
+
+Printer TsplPrinter(std::string stem, std::string model, std::string pcFileName, int dpi, int headDots,
+                    bool fourInch) {
+  Printer pr = LabelPrinter(stem, std::move(model), 0x14, {dpi}, "application/vnd.tsc-tspl", TsplOptions());
+  pr.pcFileName = std::move(pcFileName);
+  pr.description = "label printer, " + std::to_string(headDots) + " dots at " + std::to_string(dpi) + " dpi";
+  pr.headWidth = headDots;
+  pr.namesHead = true;
+  if (fourInch) {
+    pr.sizes = {Inches(4, 6, "4 x 6 in"),   Inches(4, 4, "4 x 4 in"),    Inches(4, 3, "4 x 3 in"),
+                Inches(4, 2, "4 x 2 in"),   Inches(4, 1, "4 x 1 in"),    Millimetres(100, 150),
+                Millimetres(100, 100),      Millimetres(100, 50),        Inches(3, 2, "3 x 2 in"),
+                Inches(3, 1, "3 x 1 in"),   Inches(2.25, 1.25, "2.25 x 1.25 in"), Inches(2, 1, "2 x 1 in")};
+    pr.maxWidth = 306;  // 4.25 inch
+  } else {
+    pr.sizes = {Inches(2.25, 1.25, "2.25 x 1.25 in"), Inches(2, 1, "2 x 1 in"), Inches(2, 2, "2 x 2 in"),
+                Millimetres(50, 30), Millimetres(50, 25), Millimetres(40, 30), Inches(1.5, 1, "1.5 x 1 in")};
+    pr.maxWidth = 162;  // 2.25 inch
+  }
+  return pr;
+}
+
+// ESC/POS at 203 dpi: 384 dots (48 mm of 58 mm paper), 576 dots (72 mm of
+// 80 mm), and the 80 mm printers that print 512 dots (64 mm); at 180 dpi:
+// 360 dots (50.8 mm of 58 mm) and 512 dots (72.2 mm of 80 mm). TSPL: 2-inch
+// and 4-inch heads at 203 and 300 dpi.
+std::vector<Printer> ReceiptAndTsplPrinters() {
+  return {
+      EscPosPrinter("escpos-58", "ESC/POS 58 mm", "DWPOS58.PPD", 203, 384, 58, 48),
+      EscPosPrinter("escpos-80", "ESC/POS 80 mm", "DWPOS80.PPD", 203, 576, 80, 72),
+      EscPosPrinter("escpos-80-512", "ESC/POS 80 mm 512 dots", "DWPOS80N.PPD", 203, 512, 80, 64),
+      EscPosPrinter("escpos-58-180dpi", "ESC/POS 58 mm 180 dpi", "DWPOS58L.PPD", 180, 360, 58, 50),
+      EscPosPrinter("escpos-80-180dpi", "ESC/POS 80 mm 180 dpi", "DWPOS80L.PPD", 180, 512, 80, 72),
+      TsplPrinter("tspl-4in", "TSPL 4 inch 203 dpi", "DWTSPL4.PPD", 203, 832, true),
+      TsplPrinter("tspl-4in-300dpi", "TSPL 4 inch 300 dpi", "DWTSPL4H.PPD", 300, 1248, true),
+      TsplPrinter("tspl-2in", "TSPL 2 inch 203 dpi", "DWTSPL2.PPD", 203, 448, false),
+      TsplPrinter("tspl-2in-300dpi", "TSPL 2 inch 300 dpi", "DWTSPL2H.PPD", 300, 672, false),
+  };
+}
+
 std::vector<Printer> AllPrinters() {
   std::vector<Printer> printers = OemPrinters();
   for (Printer &p : LabelPrinters()) {
@@ -381,6 +514,7 @@ std::vector<Printer> AllPrinters() {
     p.headWidth = p.maxWidth * p.resolutions.back() / 72;
     printers.push_back(std::move(p));
   }
+  for (Printer &p : ReceiptAndTsplPrinters()) printers.push_back(std::move(p));
   return printers;
 }
 

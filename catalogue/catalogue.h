@@ -77,6 +77,9 @@ struct Printer {
   std::string rasterExtras;      // extra page device keys set with the resolution
   std::string nativeFormat;      // MIME type of the printer's own language, empty for OEM
   bool namesModel;               // the PPD names the OEM model (*dotweaveModel)
+  bool receipt = false;          // a receipt printer (roll paper, cut), not a label printer
+  bool namesHead = false;        // the PPD gives headWidth (*dotweaveHeadDots): the filter
+                                 // sends no dot beyond the head
 
   std::string fileName() const { return driverName + ".ppd"; }
   const Option *FindOption(std::string_view keyword) const;

@@ -55,6 +55,8 @@ std::string PpdText(const Printer &pr) {
   // The model the filter prints for when the device URI, the queue name and
   // the USB devices say nothing about it.
   if (pr.namesModel) p << "*dotweaveModel: \"" << pr.model << "\"\n";
+  // The dots across the head: wider pages are cut to it.
+  if (pr.namesHead) p << "*dotweaveHeadDots: \"" << pr.headWidth << "\"\n";
   p << "\n";
 
   // Page sizes: the head prints edge to edge, so the imageable area is the page.

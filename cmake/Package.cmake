@@ -61,8 +61,9 @@ macro(dotweave_configure_package)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "dotweave turns the CUPS raster pages of a print job into the command
 language of the printer: the Dymo label protocol, EPL line and page mode,
-ZPL, PCL raster, and the command sets of the OEM thermal printers (heads
-of 384 to 832 dots) and needle printers (1440 dots per line).
+ZPL, TSPL, PCL raster, ESC/POS for receipt printers, and the command sets
+of the OEM thermal printers (heads of 384 to 832 dots) and needle printers
+(1440 dots per line).
 .
 The package holds the filter, one PPD file per printer in
 /usr/share/ppd/dotweave, the printer application dotweave-app, which serves

@@ -9,12 +9,18 @@
 
 // One whole filter job per input: the first byte picks the printer family
 // (low three bits) and one of 32 job option sets (high five bits); the rest
-// is the CUPS raster stream.
+// is the CUPS raster stream. The family slot kOtherFamily holds three: the
+// option set modulo 3 picks a code outside the family table (0), ESC/POS
+// (1) or TSPL (2), and the option set divided by 3 the job options.
 int FuzzRaster(const std::uint8_t *data, std::size_t size);
 
 // The decoders: the first byte picks the printer language (modulo 7, in the
 // order of dwdecode::Language); the rest is decoded as that language.
 int FuzzDecode(const std::uint8_t *data, std::size_t size);
+
+// The ESC/POS and TSPL decoders: the whole input is the printer stream.
+int FuzzDecodeEscPos(const std::uint8_t *data, std::size_t size);
+int FuzzDecodeTspl(const std::uint8_t *data, std::size_t size);
 
 // The printer application's settings table: byte 0 picks the printer, then
 // darkness, speed and photo as fixed fields, then text lines (see
@@ -35,11 +41,15 @@ int FuzzAutoAdd(const std::uint8_t *data, std::size_t size);
 namespace dwfuzz {
 
 // Printer families of the raster target, the index of the selector's low
-// three bits. The last one is a code outside the family table.
+// three bits. The last slot holds a code outside the family table, ESC/POS
+// and TSPL (see FuzzRaster).
 enum RasterFamily : unsigned {
-  kDymo, kEplLine, kEplPage, kZpl, kOemThermal, kOemNeedle, kPcl, kUnknownFamily,
+  kDymo, kEplLine, kEplPage, kZpl, kOemThermal, kOemNeedle, kPcl, kOtherFamily,
   kRasterFamilies
 };
+inline constexpr RasterFamily kUnknownFamily = kOtherFamily;
+// Option sets of kOtherFamily: the family is the set modulo 3.
+inline constexpr unsigned kOtherUnknown = 0, kOtherEscPos = 1, kOtherTspl = 2;
 
 // The selector byte of a raster input.
 inline char RasterSelector(RasterFamily family, unsigned optionSet) {

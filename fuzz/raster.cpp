@@ -57,6 +57,23 @@ const std::vector<dwtest::PpdOption> kOemOptions = {
     {"FixPageHeight", "0", {"0", "1", "2", "3", "4", "5", "6"}},
 };
 
+// The receipt and TSPL options, with choices out of their ranges.
+const std::vector<dwtest::PpdOption> kReceiptLabelOptions = {
+    {"escDensity", "Default", {"Default", "70", "100", "140", "75", "65", "145", "word"}},
+    {"escSpeed", "Default", {"Default", "1", "9", "0", "10", "x"}},
+    {"escCutMode", "Partial", {"None", "Partial", "Full", "Other"}},
+    {"escCutAt", "Job", {"Job", "Page", "Other"}},
+    {"escTrim", "On", {"On", "Off"}},
+    {"escMinLength", "0", {"0", "10", "100", "1000", "1001", "-5", "x"}},
+    {"escDrawerPin", "Off", {"Off", "Pin2", "Pin5", "Pin9"}},
+    {"escDrawerWhen", "Before", {"Before", "After"}},
+    {"tsSpeed", "Default", {"Default", "2", "6", "0", "13"}},
+    {"tsMediaTracking", "Web", {"Default", "Web", "Mark", "Continuous"}},
+    {"tsGapSize", "3", {"2", "3", "0", "101", "x"}},
+    {"tsDirection", "0", {"0", "1", "2"}},
+    {"tsLabelMode", "Saved", {"Saved", "Tear", "Peel"}},
+};
+
 const std::vector<dwtest::PpdOption> kLabelOptions = {
     {"zePrintRate", "Default", {"Default", "1", "2", "3", "4", "12", "-5", "1e300", "word"}},
     {"zeMediaTracking", "Continuous", {"Continuous", "Web", "Mark", "Other"}},
@@ -92,8 +109,17 @@ std::string MemoryFile(const std::string &contents, int *fdOut = nullptr) {
   return "/proc/self/fd/" + std::to_string(fd);
 }
 
+// The family codes of the kOtherFamily slot, by option set modulo 3.
+constexpr int kOtherCodes[3] = {5, 0x30, 0x14};
+
+// The head width the receipt and TSPL PPDs name, so that rows are cut to it.
+std::string WithHead(std::string ppd, unsigned dots) {
+  return ppd.insert(ppd.find('\n') + 1, "*dotweaveHeadDots: \"" + std::to_string(dots) + "\"\n");
+}
+
 struct Fixtures {
   std::string ppdPaths[dwfuzz::kRasterFamilies];
+  std::string otherPpdPaths[3];
   int rasterFd = -1;
   std::string rasterPath;
 };
@@ -104,6 +130,8 @@ const Fixtures &TheFixtures() {
     for (unsigned i = 0; i < dwfuzz::kRasterFamilies; ++i)
       f.ppdPaths[i] = MemoryFile(
           dwtest::MakePpd(kFamilies[i].modelNumber, kFamilies[i].oem ? kOemOptions : kLabelOptions));
+    for (unsigned i = 0; i < 3; ++i)
+      f.otherPpdPaths[i] = MemoryFile(WithHead(dwtest::MakePpd(kOtherCodes[i], kReceiptLabelOptions), 576));
     f.rasterPath = MemoryFile("", &f.rasterFd);
     return f;
   }();
@@ -128,18 +156,25 @@ int FuzzRaster(const std::uint8_t *data, std::size_t size) {
   const Fixtures &fixtures = TheFixtures();
   const unsigned selector = data[0];
   const unsigned familyIndex = selector & 7u;
-  const unsigned optionSet = selector >> 3;
+  unsigned optionSet = selector >> 3;
   const Family &family = kFamilies[familyIndex];
+  std::string ppdPath = fixtures.ppdPaths[familyIndex];
+  const std::vector<dwtest::PpdOption> *optionList = family.oem ? &kOemOptions : &kLabelOptions;
+  if (familyIndex == dwfuzz::kOtherFamily) {
+    ppdPath = fixtures.otherPpdPaths[optionSet % 3];
+    optionList = &kReceiptLabelOptions;
+    optionSet /= 3;
+  }
 
   if (ftruncate(fixtures.rasterFd, 0) != 0) std::abort();
   const std::size_t rest = size - 1;
   if (rest != 0 && pwrite(fixtures.rasterFd, data + 1, rest, 0) != static_cast<ssize_t>(rest))
     std::abort();
 
-  setenv("PPD", fixtures.ppdPaths[familyIndex].c_str(), 1);
+  setenv("PPD", ppdPath.c_str(), 1);
   SetPrinterEnvironment(family, optionSet);
 
-  std::string options = JobOptions(optionSet, family.oem ? kOemOptions : kLabelOptions);
+  std::string options = JobOptions(optionSet, *optionList);
   std::string args[] = {"dotweave", "1", "fuzz", "title", "1", options, fixtures.rasterPath};
   char *argv[8];
   for (std::size_t i = 0; i < 7; ++i) argv[i] = args[i].data();

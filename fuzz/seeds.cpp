@@ -8,6 +8,7 @@
 // those jobs, so the decoders start from real printer streams. The printer
 // application's targets get settings, URIs and raster pages of a label, a
 // thermal and a needle printer.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -142,6 +143,37 @@ int WriteApplicationSeeds(const std::filesystem::path &root) {
   return count;
 }
 
+// ESC/POS and TSPL jobs (1-bit pages, as their PPDs ask for: white runs,
+// widths that are not a multiple of 8, two pages) for the raster target, and
+// the streams the filter writes for them for their decoders' targets.
+int WriteReceiptAndTsplSeeds(const std::filesystem::path &root) {
+  constexpr Shape kPages[] = {{64, 40, 1, 203}, {13, 30, 1, 180}, {600, 9, 1, 203}, {100, 60, 1, 300}};
+  int count = 0;
+  for (const auto &[name, sub] : {std::pair{"escpos", dwfuzz::kOtherEscPos}, std::pair{"tspl", dwfuzz::kOtherTspl}}) {
+    const std::string decodeDir = std::string("decode_") + name;
+    std::filesystem::create_directories(root / decodeDir);
+    for (unsigned k = 0; k < 4; ++k) {
+      const Shape &s = kPages[k];
+      const unsigned optionSet = sub + 3 * (k == 0 ? 0 : k * 3 + 1);
+      cups_page_header2_t h = dwtest::MakeHeader(s.width, s.height, s.bits, s.dpi);
+      dwtest::Bytes data = Pattern(h, s.height);
+      // White rows in runs of 1 to 9, between black ones.
+      for (std::size_t y = 0; y < s.height; ++y)
+        if (y % 10 >= 10 - y % 7 - 1) std::fill_n(data.begin() + static_cast<std::ptrdiff_t>(y * h.cupsBytesPerLine), h.cupsBytesPerLine, 0);
+      std::vector<dwtest::RasterPage> pages = {{h, data}};
+      if (k >= 2) pages.push_back({h, Pattern(h, s.height / 2)});
+      const std::string input = std::string(1, dwfuzz::RasterSelector(dwfuzz::kOtherFamily, optionSet)) +
+                                dwtest::WriteRaster(pages, (k & 1) != 0);
+      const std::string file = std::string(name) + "-" + ShapeName(s) + ((k & 1) ? "-compressed" : "") +
+                               (k >= 2 ? "-cut" : "") + "-options" + std::to_string(optionSet);
+      Write(root / "raster" / file, input);
+      Write(root / decodeDir / file, dwfuzz::RasterJobOutput(input));
+      count += 2;
+    }
+  }
+  return count;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -161,7 +193,9 @@ int main(int argc, char **argv) {
       const Shape &s = kShapes[(f * 3 + k) % kShapeCount];
       const bool compressed = (k & 1) != 0;
       const bool cutShort = k >= 2 && s.height > 2;
-      const unsigned optionSet = k == 0 ? 0 : (f * 4 + k) % 31 + 1;
+      // The other slot's unknown code takes the option sets that are
+      // multiples of 3 (see FuzzRaster).
+      const unsigned optionSet = family == dwfuzz::kOtherFamily ? 3 * k : k == 0 ? 0 : (f * 4 + k) % 31 + 1;
 
       cups_page_header2_t h = dwtest::MakeHeader(s.width, s.height, s.bits, s.dpi);
       std::vector<dwtest::RasterPage> pages = {{h, Pattern(h, s.height)}};
@@ -183,8 +217,9 @@ int main(int argc, char **argv) {
       ++decode;
     }
   }
+  const int receiptLabel = WriteReceiptAndTsplSeeds(root);
   const int application = WriteApplicationSeeds(root);
-  std::printf("wrote %d raster, %d decode and %d application seeds under %s\n", raster, decode, application,
-              root.c_str());
+  std::printf("wrote %d raster, %d decode, %d ESC/POS and TSPL and %d application seeds under %s\n", raster,
+              decode, receiptLabel, application, root.c_str());
   return 0;
 }

@@ -15,7 +15,9 @@ inline constexpr int kFamilyEplLine = 0x10;
 inline constexpr int kFamilyEplPage = 0x11;
 inline constexpr int kFamilyZpl = 0x12;
 inline constexpr int kFamilyOem = 0x13;
+inline constexpr int kFamilyTspl = 0x14;
 inline constexpr int kFamilyPcl = 0x20;
+inline constexpr int kFamilyEscPos = 0x30;
 
 // Lines longer than this are refused: no real printer head comes near it
 // (the widest OEM head is 1440 dots, 4320 bytes of RGB), and a hostile
@@ -54,6 +56,10 @@ void Setup(ppd_file_t *ppd);
 void StartPage(ppd_file_t *ppd, cups_page_header2_t *header);
 void OutputLine(ppd_file_t *ppd, cups_page_header2_t *header, unsigned y);
 void EndPage(ppd_file_t *ppd, cups_page_header2_t *header);
+// Job end, after the last page (also after a cancel): only the receipt
+// family writes anything here (the cut at the end of the job, the drawer
+// kick after it).
+void FinishJob(ppd_file_t *ppd);
 
 // Reports an "ERROR" status line, marks the job failed, and returns false;
 // used where an allocation or a header check fails.

@@ -76,7 +76,14 @@ TEST(AutoAddDeviceId, LabelLanguagesFromTheCommandSet) {
       {"MFG:Brother;CMD:PJL,PCL,PCLXL,PDF,BRSCRIPT3;", "(none)"},
       {"MFG:HP;CMD:PCLXL,PJL;MDL:LaserJet P1102;", "(none)"},
       {"MFG:HP;CMD:PCL6;", "(none)"},
-      {"MFG:EPSON;CMD:ESC/POS;MDL:TM-T20;", "(none)"},
+      // Receipt and TSPL label printers; TSPL wins where both are listed,
+      // and Epson's ESC/P page printers are not ESC/POS.
+      {"MFG:EPSON;CMD:ESC/POS;MDL:TM-T20;", "dotweave-escpos-80"},
+      {"MFG:POS;CMD:ESCPOS;MDL:POS-80;", "dotweave-escpos-80"},
+      {"MFG:TSC;CMD:TSPL2;MDL:TE200;", "dotweave-tspl-4in"},
+      {"MFG:Acme;CMD:TSPL,ESC/POS;", "dotweave-tspl-4in"},
+      {"MFG:EPSON;CMD:ESCPL2,BDC,D4;MDL:ET-2750;", "(none)"},
+      {"MFG:EPSON;CMD:ESC/P2;", "(none)"},
       // Case and spaces do not matter; keys and tokens are exact otherwise.
       {"mfg:zebra;cmd: zpl , epl2 ;", "dotweave-zpl"},
       {"CMD :EPL2", "dotweave-epl-page"},

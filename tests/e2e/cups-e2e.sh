@@ -7,7 +7,8 @@
 # decodes it with dotweave-preview, then checks the settings commands and
 # compares the printed dots with a reference rendering of the same page.
 #
-# Queues: a ZPL label printer; a KV412 A thermal printer on a serial port,
+# Queues: a ZPL label printer; an 80 mm ESC/POS receipt printer; a 4-inch
+# TSPL label printer; a KV412 A thermal printer on a serial port,
 # recognised from its queue name; an LC586 A needle printer on a serial port,
 # recognised from its device URI; a KV412 A on USB, recognised by the serial
 # number in its device URI among the USB devices that umockdev fakes for the
@@ -257,7 +258,7 @@ echo "cupsd $CUPSD_PID on $CUPS_SERVER, root $WORK"
 # alone lacks that helper, so the queues take the installed files directly.
 if [ -x "$SERVERBIN/daemon/cups-driverd" ]; then
   models=$(lpinfo -m 2>/dev/null | grep -c '^dotweave/' || true)
-  [ "$models" -eq 32 ] || fail "lpinfo -m lists $models dotweave PPD files, not 32"
+  [ "$models" -eq 41 ] || fail "lpinfo -m lists $models dotweave PPD files, not 41"
 fi
 
 # ---- the jobs: pages drawn in black only, so that every renderer agrees
@@ -285,6 +286,23 @@ cat >"$WORK/form.ps" <<'EOF'
 { /w exch 3 mul def x 200 w 200 rectfill /x x w add 4 add def } forall
 showpage
 EOF
+# A receipt of 72 x 200 mm (an 80 mm roll's print width) whose black ends
+# 337 points (950 rows at 203 dpi) from the top: the bars' lower edge.
+cat >"$WORK/receipt.ps" <<'EOF'
+%!PS
+<< /PageSize [204 567] >> setpagedevice
+/Helvetica-Bold findfont 16 scalefont setfont 20 530 moveto (DOTWEAVE CAFE) show
+/Helvetica findfont 10 scalefont setfont
+20 500 moveto (1 x Coffee        2.50) show 20 485 moveto (2 x Bagel         5.00) show
+2 setlinewidth 10 470 moveto 194 470 lineto stroke
+/Helvetica-Bold findfont 12 scalefont setfont 20 450 moveto (TOTAL 7.50) show
+10 400 184 30 rectfill
+1 setgray 30 408 moveto (THANK YOU) show 0 setgray
+0 1 20 { /i exch def 10 i 8 mul add 230 4 160 rectfill } for
+showpage
+EOF
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -o "$WORK/receipt.pdf" "$WORK/receipt.ps"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r203 -o "$WORK/receipt.png" "$WORK/receipt.ps"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -o "$WORK/label.pdf" "$WORK/label.ps"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -o "$WORK/form.pdf" "$WORK/form.ps"
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r203 -o "$WORK/label.png" "$WORK/label.ps"
@@ -342,6 +360,31 @@ echo "zpl: $summary" | head -n 6
 expect "$summary" "language: zpl" "pages: 1" "1218 rows" "print-width=812" \
   "darkness=15" "print-rate=4,4,4" "media-tracking=Y" "problems: none"
 "$COMPARE" "$WORK/capture/zpl-e2e-1.png" "$WORK/label.png" || fail "the ZPL label does not match its page"
+
+# ---- an 80 mm ESC/POS receipt printer: the receipt PDF, cut in full and the
+# cash drawer on pin 5 opened after it. The receipt ends with its content:
+# the 1599-row page comes out some 950 rows long, then the cut.
+add_queue receipt-e2e dotweave-escpos-80.ppd "serial:/dev/ttyUSB1?baud=115200"
+print_and_wait receipt-e2e "$WORK/receipt.pdf" PageSize=w204h567 escCutMode=Full escDrawerPin=Pin5 \
+  escDrawerWhen=After
+summary=$(decode receipt-e2e) || fail "ESC/POS stream"
+echo "receipt: $summary" | head -n 7
+expect "$summary" "language: escpos" "pages: 1" "576 dots per line" "cut=full-after-feed+0" \
+  "drawer-kick=pin5" "initialise" "problems: none"
+rows=$(printf '%s\n' "$summary" | sed -n 's/^page 1: 576 dots per line, \([0-9]*\) rows.*/\1/p')
+[ -n "$rows" ] && [ "$rows" -ge 948 ] && [ "$rows" -le 953 ] ||
+  fail "the receipt is $rows rows long, not the 950 its content takes"
+"$COMPARE" "$WORK/capture/receipt-e2e-1.png" "$WORK/receipt.png" || fail "the receipt does not match its page"
+
+# ---- a 4-inch TSPL label printer: the PDF on a 4 x 6 inch label with black
+# marks, darkness, speed and tear-off
+add_queue tspl-e2e dotweave-tspl-4in.ppd "serial:/dev/ttyUSB2?baud=9600"
+print_and_wait tspl-e2e "$WORK/label.pdf" Darkness=50 tsSpeed=4 tsMediaTracking=Mark tsLabelMode=Tear
+summary=$(decode tspl-e2e) || fail "TSPL stream"
+echo "tspl: $summary" | head -n 6
+expect "$summary" "language: tspl" "pages: 1" "816 dots per line, 1218 rows" "size=101.6 mm,152.4 mm" \
+  "black-mark=3 mm,0 mm" "density=7" "speed=4" "set=TEAR ON" "print=1,1" "problems: none"
+"$COMPARE" "$WORK/capture/tspl-e2e-1.png" "$WORK/label.png" || fail "the TSPL label does not match its page"
 
 # ---- KV412 A on USB, recognised by its serial number: the PDF with the
 # PPD's defaults (speed 900 and darkness 75 for an 832-dot head)

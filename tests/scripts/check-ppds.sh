@@ -7,7 +7,7 @@
 #   check-ppds.sh BUILD_DIR
 set -eu
 build=$1
-expected=32   # 27 OEM models and 5 label families
+expected=41   # 27 OEM models, 5 label families, 5 ESC/POS and 4 TSPL printers
 
 stage=$(mktemp -d "${TMPDIR:-/tmp}/dotweave-ppd-XXXXXX")
 trap 'rm -rf "$stage"' EXIT INT TERM

@@ -97,7 +97,7 @@ const OEMModel *ModelOf(ppd_file_t *ppd) {
 
 TEST(PpdFiles, OnePerModelAndOnePerLabelFamily) {
   std::vector<std::string> files = PpdFiles();
-  ASSERT_EQ(files.size(), kModelCount + 5) << kPpdDir;
+  ASSERT_EQ(files.size(), kModelCount + 5 + 9) << kPpdDir;  // and 5 receipt and 4 TSPL printers
   std::multiset<std::string> models;
   std::multiset<int> labelFamilies;
   for (const std::string &f : files) {
@@ -118,7 +118,38 @@ TEST(PpdFiles, OnePerModelAndOnePerLabelFamily) {
   }
   EXPECT_EQ(models.size(), kModelCount);
   EXPECT_EQ(std::set<std::string>(models.begin(), models.end()).size(), kModelCount);
-  EXPECT_EQ(labelFamilies, (std::multiset<int>{0x00, 0x10, 0x11, 0x12, 0x20}));
+  EXPECT_EQ(labelFamilies, (std::multiset<int>{0x00, 0x10, 0x11, 0x12, 0x20, 0x14, 0x14, 0x14, 0x14, 0x30, 0x30, 0x30,
+                                                0x30, 0x30}));
+}
+
+// The receipt and TSPL printers name their head, get 1-bit black raster, and
+// every receipt size fits the head (the rows are not cut); 8.3 file names
+// stay distinct across all PPD files.
+TEST(PpdFiles, ReceiptAndTsplPrintersNameTheirHeadAndGetOneBitRaster) {
+  std::set<std::string> pcFileNames;
+  for (const std::string &f : PpdFiles()) {
+    PpdPtr ppd = OpenPpdFile(f);
+    ASSERT_TRUE(ppd) << f;
+    EXPECT_TRUE(pcFileNames.insert(ppd->pcfilename).second) << f << " " << ppd->pcfilename;
+    if (ppd->model_number != 0x14 && ppd->model_number != 0x30) continue;
+    const ppd_attr_t *head = ppdFindAttr(ppd.get(), "dotweaveHeadDots", nullptr);
+    ASSERT_NE(head, nullptr) << f;
+    const unsigned headDots = static_cast<unsigned>(std::stoul(head->value));
+    EXPECT_TRUE(headDots == 360 || headDots == 384 || headDots == 448 || headDots == 512 || headDots == 576 ||
+                headDots == 672 || headDots == 832 || headDots == 1248)
+        << f << " " << headDots;
+    ppd_option_t *sizes = ppdFindOption(ppd.get(), "PageSize");
+    ASSERT_TRUE(sizes) << f;
+    for (int i = 0; i < sizes->num_choices; ++i) {
+      if (std::string(sizes->choices[i].choice) == "Custom") continue;
+      ppdMarkOption(ppd.get(), "PageSize", sizes->choices[i].choice);
+      const cups_page_header2_t h = Interpret(ppd.get());
+      SCOPED_TRACE(f + " " + sizes->choices[i].choice);
+      EXPECT_EQ(h.cupsBitsPerPixel, 1u);
+      EXPECT_EQ(h.cupsColorSpace, CUPS_CSPACE_K);
+      if (ppd->model_number == 0x30) EXPECT_LE(h.cupsWidth, headDots);
+    }
+  }
 }
 
 TEST(PpdFiles, OemModelsGetRgbRasterAtTheirHeadResolutionInSizesThatFitTheHead) {

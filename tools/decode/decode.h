@@ -35,7 +35,7 @@ struct DecodeResult {
   std::vector<Problem> problems;     // empty for a clean stream
 };
 
-enum class Language { Dymo, EplLine, EplPage, Zpl, Pcl, OemThermal, OemNeedle };
+enum class Language { Dymo, EplLine, EplPage, Zpl, Pcl, OemThermal, OemNeedle, EscPos, Tspl };
 
 const char *LanguageName(Language language);
 std::optional<Language> ParseLanguageName(std::string_view name);
@@ -51,5 +51,10 @@ DecodeResult DecodeZpl(std::string_view stream);
 DecodeResult DecodePcl(std::string_view stream);
 DecodeResult DecodeOemThermal(std::string_view stream);
 DecodeResult DecodeOemNeedle(std::string_view stream);
+// A decoded ESC/POS page is a piece of paper ended by a cut.
+DecodeResult DecodeEscPos(std::string_view stream);
+// `dpi` sizes the labels (their SIZE is in millimetres or inches); 0 infers
+// it from the images.
+DecodeResult DecodeTspl(std::string_view stream, unsigned dpi = 0);
 
 }  // namespace dwdecode

@@ -10,6 +10,7 @@ constexpr std::pair<Language, const char *> kNames[] = {
     {Language::EplPage, "epl-page"},  {Language::Zpl, "zpl"},
     {Language::Pcl, "pcl"},           {Language::OemThermal, "oem-thermal"},
     {Language::OemNeedle, "oem-needle"},
+    {Language::EscPos, "escpos"},     {Language::Tspl, "tspl"},
 };
 }  // namespace
 
@@ -37,6 +38,15 @@ std::optional<Language> DetectEscape(std::string_view s) {
   const char c = s[escapes];
   const char next = escapes + 1 < s.size() ? s[escapes + 1] : '\0';
   if (escapes > 1) return c == '@' ? std::optional(Language::Dymo) : std::nullopt;
+  // ESC/POS: one initialise, then GS commands (motion units, printing
+  // control, raster images) or a drawer kick or feed; Dymo follows its
+  // initialise with the label length (ESC L).
+  if (c == '@') {
+    const std::string_view rest = s.substr(2);
+    if (rest.empty() || rest[0] == '\x1d' || rest.starts_with("\x1bp") || rest.starts_with("\x1bJ"))
+      return Language::EscPos;
+  }
+  if (c == 'p' || c == 'J') return Language::EscPos;
   switch (c) {
     case '@':
     case 'L': return Language::Dymo;
@@ -71,6 +81,9 @@ std::optional<Language> DetectLanguage(std::string_view stream) {
   if (s[0] == '\x1b') return DetectEscape(s);
   if (s.starts_with("\nN\n") || s.starts_with("N\n")) return Language::EplPage;
   if (s[0] == '~' || s[0] == '^') return Language::Zpl;
+  if (s[0] == '\x1d') return Language::EscPos;
+  for (std::string_view keyword : {"SIZE ", "GAP ", "BLINE ", "CLS", "DIRECTION ", "SET "})
+    if (s.starts_with(keyword)) return Language::Tspl;
   return std::nullopt;
 }
 
@@ -83,6 +96,8 @@ DecodeResult Decode(Language language, std::string_view stream) {
     case Language::Pcl: return DecodePcl(stream);
     case Language::OemThermal: return DecodeOemThermal(stream);
     case Language::OemNeedle: return DecodeOemNeedle(stream);
+    case Language::EscPos: return DecodeEscPos(stream);
+    case Language::Tspl: return DecodeTspl(stream);
   }
   return {};
 }

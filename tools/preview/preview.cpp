@@ -121,7 +121,9 @@ const char *kUsage =
     "FILE is missing or -), writes PREFIX-1.png, PREFIX-2.png, ... one per page,\n"
     "and prints a summary. PREFIX defaults to FILE without its extension, or to\n"
     "\"preview\" for standard input. The language is detected unless NAME gives\n"
-    "it: dymo, epl-line, epl-page, zpl, pcl, oem-thermal, oem-needle.\n";
+    "it: dymo, epl-line, epl-page, zpl, pcl, oem-thermal, oem-needle, escpos, tspl.\n"
+    "An ESC/POS page is a piece of paper ended by a cut; its settings show the\n"
+    "feeds, the cut and the cash drawer kicks.\n";
 
 bool ReadAll(std::istream &in, std::string &data) {
   char chunk[65536];
