@@ -7,13 +7,16 @@
 // primary group is the admin group (it takes getgrouplist's count of groups
 // for a failure), so the callback here checks the password with PAM and the
 // group among all of the user's groups. The callback is set even without a
-// PAM service: remote administration is then refused, never open.
+// PAM service: remote administration is then refused, never open. With a
+// PAM service or a callback PAPPL also asks remote clients to log in before
+// it takes a job; the callback lets jobs through.
 #include "app/security/security.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "app/security/device_policy.h"
 #include "app/security/pam_auth.h"
@@ -50,8 +53,13 @@ bool BasicCredentials(const char *authorization, std::string &user, std::string 
   return true;
 }
 
+// PAPPL calls this for every check it makes of a remote client once it is
+// set, credentials or not: with the admin group before administration, and
+// with the printer's print group (none here) before a job is taken.
 http_status_t Authenticate(pappl_client_t *client, const char *group, gid_t groupId, void *) {
   if (IsLocal(client)) return HTTP_STATUS_CONTINUE;
+  // Printing is open to everyone, as on any network printer.
+  if (group == nullptr || *group == 0) return HTTP_STATUS_CONTINUE;
   // Passwords travel only encrypted.
   if (!papplClientIsEncrypted(client)) return HTTP_STATUS_UPGRADE_REQUIRED;
   std::string user, password;
@@ -115,7 +123,13 @@ void ProtectPrinter(pappl_printer_t *printer, void *) {
 void Protect(pappl_system_t *system) {
   papplSystemSetAdminGroup(system, gSettings.adminGroup.c_str());
   papplSystemSetAuthCallback(system, "Basic", Authenticate, nullptr);
-  papplSystemIteratePrinters(system, ProtectPrinter, nullptr);
+  // The gate goes on outside the iteration, which holds the system's lock
+  // that adding a resource takes.
+  std::vector<pappl_printer_t *> printers;
+  papplSystemIteratePrinters(
+      system, [](pappl_printer_t *printer, void *list) { static_cast<std::vector<pappl_printer_t *> *>(list)->push_back(printer); },
+      &printers);
+  for (pappl_printer_t *printer : printers) ProtectPrinter(printer, nullptr);
   if (!gSettings.fileDeviceDirectory.empty())
     papplLog(system, PAPPL_LOGLEVEL_INFO, "file: devices may write inside %s.", gSettings.fileDeviceDirectory.c_str());
 }
@@ -135,9 +149,9 @@ void ExplainRefusedDevice(int argc, char *argv[]) {
   for (int i = 2; i + 1 < argc; ++i)
     if (std::strcmp(argv[i], "-v") == 0 && IsFileUri(argv[i + 1]))
       std::fprintf(stderr,
-                   "%s: the server takes a file: device only for a path inside its file device directory "
-                   "(-o file-device-directory=DIR), after \"..\" and symbolic links are resolved; its log says "
-                   "why it refused %s.\n",
+                   "%s: note: the server takes a file: device only for a path inside its file device directory "
+                   "(-o file-device-directory=DIR), after \"..\" and symbolic links are resolved; if that is why "
+                   "it refused %s, its log says so.\n",
                    argv[0], argv[i + 1]);
 }
 

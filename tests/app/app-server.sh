@@ -1,8 +1,8 @@
 # Shell functions for tests that need a private dotweave-app server: its own
 # state directory, a free loopback port, printers on file: devices inside
-# that directory (its file-device-directory). Sourced;
-# the caller sets APP_TESTS to this folder and stops the server in its EXIT
-# trap with stop_app_server.
+# that directory (its file-device-directory). Sourced; the caller sets
+# APP_TESTS to this folder and stops the server in its EXIT trap with
+# stop_app_server.
 #
 #   start_app_server APP FILTER DIR   sets APP_PID, APP_PORT, APP_URI (system)
 #   add_app_printer NAME DRIVER       output files in $APP_DIR/out-NAME
