@@ -81,7 +81,8 @@ std::string CheckFileDeviceUri(std::string_view uri, const std::string &allowedD
     return "file: devices are off; the server takes them only inside the directory named by "
            "-o file-device-directory=DIR";
   const std::string path = PathOf(uri);
-  if (path.empty()) return "a file: device URI names a local absolute path (file:///PATH), without host, query or %-escapes";
+  if (path.empty())
+    return "a file: device URI names a local absolute path (file:///PATH), without host, query or %-escapes";
   const std::string root = Resolve(allowedDir);
   if (root.empty()) return "the file device directory " + allowedDir + " does not exist";
   std::string why;

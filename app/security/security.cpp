@@ -44,7 +44,8 @@ bool BasicCredentials(const char *authorization, std::string &user, std::string 
   while (*encoded == ' ') ++encoded;
   char decoded[1024];
   int length = static_cast<int>(sizeof decoded);
-  if (std::strlen(encoded) > 4 * (sizeof decoded / 3) || httpDecode64_2(decoded, &length, encoded) == nullptr) return false;
+  if (std::strlen(encoded) > 4 * (sizeof decoded / 3) || httpDecode64_2(decoded, &length, encoded) == nullptr)
+    return false;
   const std::string_view text(decoded, static_cast<std::size_t>(length));
   const std::size_t colon = text.find(':');
   if (colon == std::string_view::npos || colon == 0 || text.find('\0') != std::string_view::npos) return false;
@@ -70,13 +71,14 @@ http_status_t Authenticate(pappl_client_t *client, const char *group, gid_t grou
   const char *host = httpGetHostname(papplClientGetHTTP(client), peer, sizeof peer);
   std::string why;
   if (gSettings.authService.empty()) {
-    papplLog(system, PAPPL_LOGLEVEL_WARN, "Remote administration by \"%s\" from %s refused: the server has no PAM service (-o auth-service).",
+    papplLog(system, PAPPL_LOGLEVEL_WARN,
+             "Remote administration by \"%s\" from %s refused: the server has no PAM service (-o auth-service).",
              user.c_str(), host ? host : "?");
     return HTTP_STATUS_FORBIDDEN;
   }
   if (!CheckPassword(gSettings.authService, user, password, host ? host : "", why)) {
-    papplLog(system, PAPPL_LOGLEVEL_WARN, "Authentication of \"%s\" from %s failed: %s", user.c_str(), host ? host : "?",
-             why.c_str());
+    papplLog(system, PAPPL_LOGLEVEL_WARN, "Authentication of \"%s\" from %s failed: %s", user.c_str(),
+             host ? host : "?", why.c_str());
     return HTTP_STATUS_UNAUTHORIZED;
   }
   if (group == nullptr || !UserInGroup(user, groupId)) {
@@ -127,7 +129,10 @@ void Protect(pappl_system_t *system) {
   // that adding a resource takes.
   std::vector<pappl_printer_t *> printers;
   papplSystemIteratePrinters(
-      system, [](pappl_printer_t *printer, void *list) { static_cast<std::vector<pappl_printer_t *> *>(list)->push_back(printer); },
+      system,
+      [](pappl_printer_t *printer, void *list) {
+        static_cast<std::vector<pappl_printer_t *> *>(list)->push_back(printer);
+      },
       &printers);
   for (pappl_printer_t *printer : printers) ProtectPrinter(printer, nullptr);
   if (!gSettings.fileDeviceDirectory.empty())
