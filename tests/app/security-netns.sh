@@ -38,6 +38,11 @@ done
 [ -f /etc/pam.d/common-auth ] || skip "no /etc/pam.d/common-auth (Debian's PAM configuration)"
 getent group shadow >/dev/null || skip "no group shadow"
 
+# What PAPPL and libcups keep until the process ends, in sanitizer builds:
+# the server and the sub-commands alike.
+LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$SOURCE/tests/app/lsan-pappl.supp
+export LSAN_OPTIONS
+
 ID=$$
 NS=dwsec$ID
 SVC=dwsvc$ID      # the service's user
@@ -68,7 +73,7 @@ stop_server() {
   # PAPPL notices the signal when its poll wakes: a connection wakes it.
   i=0
   while kill -0 "$SERVER_PID" 2>/dev/null && [ $i -lt 100 ]; do
-    [ $((i % 10)) -eq 9 ] && ip netns exec "$NS" curl -s -o /dev/null -m 1 "http://$SERVER_IP:$PORT/" 2>/dev/null
+    [ $((i % 10)) -eq 9 ] && ip netns exec "$NS" curl -s -o /dev/null -m 1 "http://$SERVER_IP:$PORT/" 2>/dev/null || true
     sleep 0.1
     i=$((i + 1))
   done
@@ -81,10 +86,12 @@ stop_server() {
 cleanup() {
   status=$?
   stop_server
+  # A sub-command that found no server started one of its own.
+  for pid in $(pgrep -f "^$WORK/$NAME server" 2>/dev/null); do kill "$pid" 2>/dev/null || true; done
   if [ "$status" -ne 0 ] && [ -f "$STATE/dotweave-app.log" ]; then
     echo "---- the server's log: errors and refusals"
     grep -E '^[EW] |client-error|server-error' "$STATE/dotweave-app.log" | grep -v 'request: \|response: ' | tail -n 30
-    cat "$WORK/server.out" 2>/dev/null | tail -n 5
+    tail -n 40 "$WORK/server.out" 2>/dev/null
   fi
   [ "$made_ns" -eq 1 ] && ip netns del "$NS" 2>/dev/null
   for u in $made_users; do userdel "$u" 2>/dev/null || true; done
@@ -104,6 +111,13 @@ check() {  # check DESCRIPTION CONDITION...
   else
     echo "FAIL: $what"
     failures=$((failures + 1))
+  fi
+  # A server that died makes every later check meaningless (and the
+  # sub-commands would start one of their own).
+  if [ -n "$SERVER_PID" ] && ! kill -0 "$SERVER_PID" 2>/dev/null; then
+    echo "FAIL: the server stopped after: $what"
+    SERVER_PID=""
+    exit 1
   fi
 }
 
@@ -140,7 +154,7 @@ start_server() {  # start_server SUPPLEMENTARY-GROUPS
   ip netns exec "$NS" setpriv --reuid="$SVC" --regid="$SVC" --groups="$1" \
     env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME="$STATE" TMPDIR="$RUN" DOTWEAVE_FILTER="$FILTER" \
     ASAN_OPTIONS="${ASAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
-    LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$SOURCE/tests/app/lsan-pappl.supp" \
+    LSAN_OPTIONS="$LSAN_OPTIONS" \
     "$WORK/$NAME" server -o server-port=$PORT -o listen-hostname=$SERVER_IP -o state-directory="$STATE" \
     -o file-device-directory="$DIR" -o auth-service="$PAM" -o admin-group="$GROUP" -o log-level=debug \
     >"$WORK/server.out" 2>&1 &
@@ -162,7 +176,7 @@ start_server() {  # start_server SUPPLEMENTARY-GROUPS
 web() {  # web PATH-OR-URL [curl options]
   case $1 in http*) url=$1 ;; *) url=http://$SERVER_IP:$PORT$1 ;; esac
   shift
-  ip netns exec "$NS" curl -s -k -m 10 -o "$WORK/body" -w '%{http_code}' --interface "$CLIENT_IP" "$@" "$url"
+  ip netns exec "$NS" curl -s -k -m 10 -o "$WORK/body" -w '%{http_code}' --interface "$CLIENT_IP" "$@" "$url" || true
 }
 https() { echo "https://$SERVER_IP:$PORT$1"; }
 
