@@ -10,6 +10,7 @@
 
 #include "app/app.h"
 #include "app/autoadd.h"
+#include "app/security/security.h"
 #include "app/serial.h"
 #include "app/settings.h"
 
@@ -274,7 +275,9 @@ const catalogue::Printer *PrinterOf(pappl_printer_t *printer) {
 bool DriverCallback(pappl_system_t *system, const char *driver_name, const char *device_uri, const char *,
                     pappl_pr_driver_data_t *d, ipp_t **attrs, void *) {
   // PAPPL creates the printer only when this returns true.
-  if (const std::string why = dwserial::CheckSerialDeviceUri(device_uri); !why.empty()) {
+  std::string why = dwserial::CheckSerialDeviceUri(device_uri);
+  if (why.empty()) why = security::CheckDeviceUri(device_uri);
+  if (!why.empty()) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "Refusing %s: %s", device_uri, why.c_str());
     return false;
   }

@@ -21,6 +21,7 @@
 
 #include "app/app.h"
 #include "app/autoadd_pappl.h"
+#include "app/security/security.h"
 #include "app/serial.h"
 
 #ifndef DOTWEAVE_FILTER_PATH
@@ -200,11 +201,13 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   const int port = portText ? std::atoi(portText) : 0;
   const char *hostname = cupsGetOption("listen-hostname", num_options, options);
   const pappl_loglevel_t level = LogLevel(cupsGetOption("log-level", num_options, options));
+  security::Configure(security::ReadSettings(num_options, options));
 
   pappl_system_t *system = papplSystemCreate(
       static_cast<pappl_soptions_t>(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
                                     PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY),
-      "dotweave", port, "_print,_universal", spool.c_str(), logFile.c_str(), level, nullptr, false);
+      "dotweave", port, "_print,_universal", spool.c_str(), logFile.c_str(), level, security::AuthServiceOrNull(),
+      false);
   if (system == nullptr) return nullptr;
   RegisterSerialScheme();
   // A port that another program holds must stop the server with the reason,
@@ -216,8 +219,8 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
     return nullptr;
   }
   if (hostname) papplSystemSetHostName(system, hostname);
-  papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), app::AutoAddDriver, nullptr, DriverCallback,
-                               nullptr);
+  papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), app::AutoAddDriver, security::ProtectPrinter,
+                               DriverCallback, nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
   papplSystemSetMIMECallback(system, DetectLanguage, nullptr);
   papplSystemSetFooterHTML(system, "dotweave " DOTWEAVE_APP_VERSION
@@ -229,6 +232,7 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   version.version[1] = 1;
   papplSystemSetVersions(system, 1, &version);
   papplSystemLoadState(system, gConfig.stateFile.c_str());
+  security::Protect(system);
   papplSystemSetSaveCallback(system, SaveState, nullptr);
   return system;
 }
@@ -262,6 +266,9 @@ int main(int argc, char *argv[]) {
   if (argc > 1 && std::strcmp(argv[1], "devices") == 0) app::RegisterSerialScheme();
   if (const int status = CheckDeviceArguments(argc, argv)) return status;
   if (const int status = app::ListDriversForDevice(argc, argv); status >= 0) return status;
-  return papplMainloop(argc, argv, DOTWEAVE_APP_VERSION, nullptr, app::DriverCount(), app::Drivers(),
-                       app::AutoAddDriver, app::DriverCallback, nullptr, nullptr, app::SystemCallback, nullptr, nullptr);
+  const int status = papplMainloop(argc, argv, DOTWEAVE_APP_VERSION, nullptr, app::DriverCount(), app::Drivers(),
+                                   app::AutoAddDriver, app::DriverCallback, nullptr, nullptr, app::SystemCallback,
+                                   nullptr, nullptr);
+  if (status != 0) app::security::ExplainRefusedDevice(argc, argv);
+  return status;
 }

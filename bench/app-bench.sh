@@ -46,7 +46,7 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -dFirstPage=1 -dLastPage=1 -sDEVICE=cups -dcupsC
    -o "$WORK/label.ras" "$ROOT/samples/label-4x6.ps"
 
 DOTWEAVE_FILTER=$FILTER "$APP" server -o server-port=$PORT -o listen-hostname=localhost \
-  -o state-directory="$WORK/state" -o log-level=warn >"$WORK/server.out" 2>&1 &
+  -o state-directory="$WORK/state" -o file-device-directory="$WORK" -o log-level=warn >"$WORK/server.out" 2>&1 &
 SERVER=$!
 i=0
 until "$APP" printers -u "ipp://localhost:$PORT/ipp/system" >/dev/null 2>&1; do

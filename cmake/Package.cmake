@@ -72,10 +72,12 @@ network, serial and Bluetooth), with its systemd service, the print preview
 dotweave-preview, which turns a printer stream back into pictures, and the
 manual pages.")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # The maintainer scripts enable and start dotweave-app.service on install,
-  # stop it on removal and forget it, with its state, on purge.
+  # The maintainer scripts make the service's user, enable and start
+  # dotweave-app.service on install, stop it on removal and forget it, with
+  # its state and its user, on purge. The PAM service file is a conffile.
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-      ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_SOURCE_DIR}/packaging/prerm ${CMAKE_SOURCE_DIR}/packaging/postrm)
+      ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_SOURCE_DIR}/packaging/prerm ${CMAKE_SOURCE_DIR}/packaging/postrm
+      ${CMAKE_SOURCE_DIR}/packaging/conffiles)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ghostscript)
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cups-daemon, cups-filters")

@@ -6,7 +6,8 @@ set -eu
 
 PACKAGES="cmake ninja-build g++ pkg-config libcups2-dev libgtest-dev libgmock-dev
 libbenchmark-dev libpng-dev umockdev cups-client cups-daemon cups-filters ghostscript
-libpappl-dev cups-ipp-utils clang libclang-rt-14-dev groff-base man-db dpkg-dev file lintian"
+libpappl-dev libpam0g-dev cups-ipp-utils clang libclang-rt-14-dev groff-base man-db dpkg-dev file lintian
+curl iproute2 passwd systemd"
 
 missing=""
 for p in $PACKAGES; do

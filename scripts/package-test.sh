@@ -4,8 +4,10 @@
 # warnings are listed), installs it with apt-get, prints through the
 # installed filter in the private-scheduler test with the PPD files from
 # /usr/share/ppd/dotweave and through a private instance of the installed
-# dotweave-app, then purges it and checks that no file of it is
-# left. Installing needs root or password-less sudo; without them everything
+# dotweave-app, checks the service's user, units (systemd-analyze verify,
+# security rating at most 4.0) and a remote administrator's login through
+# its PAM service, then purges it and checks that no file of it, nor its
+# user, is left. Installing needs root or password-less sudo; without them everything
 # after lintian is skipped.
 #
 #   scripts/package-test.sh BUILD_DIR     (scripts/test.sh passes build/normal)
@@ -124,6 +126,28 @@ grep -q "^ExecStart=$APP server" "$UNIT" || fail "$UNIT does not start $APP"
 sh "$ROOT/tests/e2e/app-installed.sh" "$APP" /usr/bin/dotweave-preview "$BUILD/tests/dotweave-e2e-compare" ||
   fail "printing through the installed dotweave-app"
 
+# ---- the service without root: its user and groups, the units' checks and
+# security rating, the PAM service, and a remote administrator's login
+# checked by the installed server running as that user
+getent passwd dotweave >/dev/null || fail "the package made no user dotweave"
+for group in dotweave lp dialout; do
+  id -nG dotweave | tr ' ' '\n' | grep -qx "$group" || fail "the user dotweave is not in group $group"
+done
+[ "$(getent passwd dotweave | cut -d: -f6,7)" = /var/lib/dotweave-app:/usr/sbin/nologin ] ||
+  fail "the user dotweave has not the state directory for home and no login shell"
+[ -f /etc/pam.d/dotweave-app ] || fail "no /etc/pam.d/dotweave-app"
+[ -f /usr/lib/udev/rules.d/60-dotweave-app.rules ] || fail "no udev rules"
+grep -q '^User=dotweave$' "$UNIT" || fail "$UNIT does not run the server as dotweave"
+for unit in "$UNIT" /usr/lib/systemd/system/dotweave-app-autoadd.service; do
+  systemd-analyze verify "$unit" >"$WORK/verify.log" 2>&1 || { cat "$WORK/verify.log"; fail "systemd-analyze verify $unit"; }
+done
+rating=$(systemd-analyze security --offline=true "$UNIT" 2>/dev/null |
+  sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
+[ -n "$rating" ] && awk -v r="$rating" 'BEGIN { exit !(r <= 4.0) }' ||
+  fail "systemd-analyze security rates $UNIT ${rating:-(no figure)}, above 4.0"
+echo "dotweave-app.service: exposure level $rating (systemd-analyze security --offline=true)"
+sh "$ROOT/tests/e2e/app-service-login.sh" "$APP" "$UNIT" || fail "a remote administrator's login to the installed service"
+
 # ---- purge, and nothing of the package may be left
 $SUDO apt-get purge -y -q "$PACKAGE" >"$WORK/purge.log" 2>&1 || { cat "$WORK/purge.log"; fail "apt-get purge"; }
 installed=0
@@ -141,7 +165,9 @@ while read -r path; do
   echo "left after the purge: $path"
   left=1
 done <"$WORK/files"
-# Nor the service's enablement and state, which are not package files.
+# Nor the service's enablement, state and user, which are not package files.
+getent passwd dotweave >/dev/null && { echo "left after the purge: the user dotweave"; left=1; }
+getent group dotweave >/dev/null && { echo "left after the purge: the group dotweave"; left=1; }
 for path in /etc/systemd/system/multi-user.target.wants/dotweave-app.service /var/lib/dotweave-app; do
   if [ -e "$path" ] || [ -L "$path" ]; then
     echo "left after the purge: $path"

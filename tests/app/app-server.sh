@@ -1,7 +1,8 @@
 # Shell functions for tests that need a private dotweave-app server: its own
-# state directory, a free loopback port, printers on file: devices. Sourced;
-# the caller sets APP_TESTS to this folder and stops the server in its EXIT
-# trap with stop_app_server.
+# state directory, a free loopback port, printers on file: devices inside
+# that directory (its file-device-directory). Sourced; the caller sets
+# APP_TESTS to this folder and stops the server in its EXIT trap with
+# stop_app_server.
 #
 #   start_app_server APP FILTER DIR   sets APP_PID, APP_PORT, APP_URI (system)
 #   add_app_printer NAME DRIVER       output files in $APP_DIR/out-NAME
@@ -35,7 +36,7 @@ start_app_server() {
     APP_PORT=$((20000 + ($$ * 13 + attempt * 2003) % 40000))
     port_in_use "$APP_PORT" && continue
     DOTWEAVE_FILTER=$APP_FILTER "$APP" server -o server-port="$APP_PORT" -o listen-hostname=localhost \
-      -o state-directory="$APP_DIR" -o log-level=debug >"$APP_DIR/server.out" 2>&1 &
+      -o state-directory="$APP_DIR" -o file-device-directory="$APP_DIR" -o log-level=debug >"$APP_DIR/server.out" 2>&1 &
     APP_PID=$!
     APP_URI=ipp://localhost:$APP_PORT/ipp/system
     i=0

@@ -36,3 +36,18 @@ add_test(NAME app.ipptool
          COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/app/ipptool-conformance.sh $<TARGET_FILE:dotweave-app>
                  $<TARGET_FILE:dotweave>)
 set_tests_properties(app.ipptool PROPERTIES LABELS app TIMEOUT 300 RUN_SERIAL TRUE)
+
+# Remote administration and file: devices, tried from another address in a
+# network namespace of the test's own, against a server run as a user of its
+# own (root needed; skipped otherwise).
+add_test(NAME app.security.netns
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/app/security-netns.sh $<TARGET_FILE:dotweave-app>
+                 $<TARGET_FILE:dotweave>)
+set_tests_properties(app.security.netns PROPERTIES LABELS app SKIP_RETURN_CODE 77 TIMEOUT 180 RUN_SERIAL TRUE)
+
+# Which file: device URIs a printer may have, on real directories and links.
+add_executable(app_device_policy_tests ${CMAKE_SOURCE_DIR}/tests/app/device_policy_test.cpp)
+target_link_libraries(app_device_policy_tests PRIVATE dotweave_app_device_policy dotweave_testsupport GTest::gtest_main)
+target_include_directories(app_device_policy_tests PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(app_device_policy_tests PRIVATE ${DOTWEAVE_WARNINGS})
+gtest_discover_tests(app_device_policy_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "unit;app")
