@@ -12,6 +12,7 @@
 #include "app/autoadd.h"
 #include "app/serial.h"
 #include "app/settings.h"
+#include "app/status/poller.h"
 
 namespace app {
 namespace {
@@ -240,7 +241,7 @@ bool UpdateStatus(pappl_printer_t *printer) {
     std::vector<pappl_supply_t> supplies = SuppliesOf(*p);
     papplPrinterSetSupplies(printer, static_cast<int>(supplies.size()), supplies.data());
   }
-  return true;
+  return status::UpdateStatus(printer);
 }
 
 // None of the printers has a display, a light or a sound to show itself
@@ -285,7 +286,7 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   const bool label = p->kind == Kind::Label;
 
   d->extension = nullptr;
-  d->delete_cb = nullptr;
+  d->delete_cb = status::ForgetPrinter;
   d->identify_cb = Identify;
   // Only the label languages have a language of their own to pass through;
   // PAPPL refuses a raw-printing driver without a format.

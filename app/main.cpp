@@ -22,6 +22,7 @@
 #include "app/app.h"
 #include "app/autoadd_pappl.h"
 #include "app/serial.h"
+#include "app/status/poller.h"
 
 #ifndef DOTWEAVE_FILTER_PATH
 #define DOTWEAVE_FILTER_PATH "/usr/lib/cups/filter/dotweave"
@@ -230,6 +231,7 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   papplSystemSetVersions(system, 1, &version);
   papplSystemLoadState(system, gConfig.stateFile.c_str());
   papplSystemSetSaveCallback(system, SaveState, nullptr);
+  status::StartPolling(system);
   return system;
 }
 
