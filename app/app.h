@@ -31,6 +31,9 @@ void RegisterSerialScheme();
 // Set before papplMainloop: the system is made only to list the drivers.
 void ListOnlyDrivers(bool only);
 
+// PAPPL's printer creation callback: announces the printer on DNS-SD.
+void PrinterCreated(pappl_printer_t *printer, void *data);
+
 // The catalogue printer of a PAPPL printer.
 const catalogue::Printer *PrinterOf(pappl_printer_t *printer);
 

@@ -217,7 +217,7 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
     return nullptr;
   }
   if (hostname) papplSystemSetHostName(system, hostname);
-  papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), app::AutoAddDriver, nullptr, DriverCallback,
+  papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), app::AutoAddDriver, PrinterCreated, DriverCallback,
                                nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
   papplSystemSetMIMECallback(system, DetectLanguage, nullptr);

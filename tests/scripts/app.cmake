@@ -37,3 +37,10 @@ add_test(NAME app.ipptool
          COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/app/ipptool-conformance.sh $<TARGET_FILE:dotweave-app>
                  $<TARGET_FILE:dotweave>)
 set_tests_properties(app.ipptool PROPERTIES LABELS app TIMEOUT 300 RUN_SERIAL TRUE)
+
+# DNS-SD announcements of printers loaded, added (IPP and web), renamed and
+# deleted, in a network namespace of the test's own with a private dbus and
+# avahi-daemon; skipped where avahi-daemon or namespaces are missing.
+add_test(NAME app.dnssd
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/app/dnssd-namespace.sh $<TARGET_FILE:dotweave-app> $<TARGET_FILE:dotweave>)
+set_tests_properties(app.dnssd PROPERTIES LABELS app TIMEOUT 180 SKIP_RETURN_CODE 77)
