@@ -91,6 +91,8 @@ TEST(AppStatus, ZplPaperOutStopsThePrinterAndPaperBackPrintsTheWaitingJob) {
   while (sim.Received().size() < expected.size() && Clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(sim.Received(), expected);
+  // The poll thread lets the server stop cleanly (no report from the sanitizers).
+  EXPECT_EQ(server.Stop(), 0) << ReadFile(server.stateDir() + "/server.out");
 }
 
 TEST(AppStatus, ZplHeadOpenRibbonOutAndHeatShowAsTheirReasons) {
@@ -130,6 +132,7 @@ TEST(AppStatus, DymoPaperOutOnASerialLine) {
   const std::string cleared = WaitForAttribute(
       server, "dymo", "printer-state-reasons", [](const std::string &v) { return !Has(v, "media-empty"); }, 35);
   EXPECT_FALSE(Has(cleared, "media-empty")) << cleared;
+  EXPECT_EQ(server.Stop(), 0) << ReadFile(server.stateDir() + "/server.out");
 }
 
 TEST(AppStatus, APrinterThatNeverAnswersIsAskedOnceAndPrints) {
