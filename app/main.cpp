@@ -232,6 +232,7 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   papplSystemLoadState(system, gConfig.stateFile.c_str());
   papplSystemSetSaveCallback(system, SaveState, nullptr);
   status::StartPolling(system);
+  AddStrings(system);
   return system;
 }
 
