@@ -10,6 +10,7 @@
 
 #include "app/app.h"
 #include "app/autoadd.h"
+#include "app/icons/icons.h"
 #include "app/serial.h"
 #include "app/settings.h"
 #include "app/status/poller.h"
@@ -306,6 +307,13 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   d->kind = static_cast<pappl_kind_t>(p->kind == Kind::Needle ? PAPPL_KIND_DOCUMENT
                                       : label                  ? PAPPL_KIND_LABEL
                                                                : (PAPPL_KIND_LABEL | PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL));
+  const IconKind icon = p->kind == Kind::Needle ? IconKind::DotMatrix : label ? IconKind::Label : IconKind::Receipt;
+  for (int i = 0; i < 3; ++i) {
+    const IconData png = PrinterIcon(icon, i);
+    d->icons[i].filename[0] = '\0';
+    d->icons[i].data = png.data;
+    d->icons[i].datalen = png.size;
+  }
   d->has_supplies = true;
   d->input_face_up = true;
   d->output_face_up = true;

@@ -52,4 +52,38 @@ TEST(AppWeb, VendorSettingsShowReadableLabelsAndChoices) {
   }
 }
 
+// Each kind of printer shows its own icon at the sizes PAPPL serves: a
+// PNG of the right size, different for a label, a receipt and a
+// dot-matrix printer (PAPPL's own icon is the same for every printer).
+TEST(AppWeb, EachKindOfPrinterHasItsOwnIcon) {
+  AppServer server;
+  ASSERT_TRUE(server.running());
+  const std::vector<std::pair<std::string, std::string>> printers = {
+      {"zpl", "dotweave-zpl"}, {"thermal", "kv412-a"}, {"needle", "lc586-a"}};
+  std::vector<std::string> medium;
+  for (const auto &[name, driver] : printers) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(server.AddPrinter(name, driver));
+    for (const auto &[file, side] : std::vector<std::pair<std::string, unsigned>>{
+             {"icon-sm.png", 48}, {"icon-md.png", 128}, {"icon-lg.png", 512}}) {
+      const auto [status, png] = server.HttpGet("/" + name + "/" + file);
+      ASSERT_EQ(status, 200) << file;
+      ASSERT_GT(png.size(), 24u) << file;
+      EXPECT_EQ(png.compare(0, 8, "\x89PNG\r\n\x1a\n"), 0) << file;
+      auto be32 = [&](std::size_t at) {
+        return (unsigned{static_cast<unsigned char>(png[at])} << 24) |
+               (unsigned{static_cast<unsigned char>(png[at + 1])} << 16) |
+               (unsigned{static_cast<unsigned char>(png[at + 2])} << 8) | static_cast<unsigned char>(png[at + 3]);
+      };
+      EXPECT_EQ(be32(16), side) << file;
+      EXPECT_EQ(be32(20), side) << file;
+      if (side == 128) medium.push_back(png);
+    }
+  }
+  ASSERT_EQ(medium.size(), 3u);
+  EXPECT_NE(medium[0], medium[1]);
+  EXPECT_NE(medium[0], medium[2]);
+  EXPECT_NE(medium[1], medium[2]);
+}
+
 }  // namespace
