@@ -91,6 +91,10 @@ TEST(AppStatus, ZplPaperOutStopsThePrinterAndPaperBackPrintsTheWaitingJob) {
   while (sim.Received().size() < expected.size() && Clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(sim.Received(), expected);
+  // Asked before the job and after it: the job's data between two queries.
+  const std::string events = sim.Events();
+  EXPECT_EQ(events.find('D'), events.rfind('D')) << events;
+  EXPECT_NE(events.find("QDQ"), std::string::npos) << events;
   // The poll thread lets the server stop cleanly (no report from the sanitizers).
   EXPECT_EQ(server.Stop(), 0) << ReadFile(server.stateDir() + "/server.out");
 }

@@ -98,6 +98,11 @@ std::string SimPrinter::Received() const {
   return received_ + pending_;
 }
 
+std::string SimPrinter::Events() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return events_;
+}
+
 void SimPrinter::ClearReceived() {
   std::lock_guard<std::mutex> guard(lock_);
   received_.clear();
@@ -136,12 +141,14 @@ void SimPrinter::Take(int fd, const char *bytes, std::size_t n) {
     for (std::size_t i = 0; i < data.size();) {
       if (data.compare(i, query.size(), query) == 0) {
         ++answers;
+        events_ += 'Q';
         if (language_ == Language::Dymo) kept += query;
         i += query.size();
       } else if (data.size() - i < query.size() && query.compare(0, data.size() - i, data, i) == 0) {
         pending_ = data.substr(i);  // may be the start of a query
         break;
       } else {
+        if (events_.empty() || events_.back() != 'D') events_ += 'D';
         kept += data[i++];
       }
     }

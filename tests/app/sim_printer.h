@@ -53,6 +53,9 @@ class SimPrinter {
   // ESC A is left in).
   std::string Received() const;
   int queries() const { return queries_; }
+  // What came, in order: "Q" for a status query, "D" for printed data (one
+  // "D" for each run of it): "QDQ" is a job asked about before and after.
+  std::string Events() const;
   void ClearReceived();
 
  private:
@@ -73,6 +76,7 @@ class SimPrinter {
   Flags flags_;
   std::string received_;
   std::string pending_;  // bytes that may be the start of a query
+  std::string events_;
   std::thread thread_;
 };
 
