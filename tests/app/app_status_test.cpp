@@ -66,7 +66,9 @@ TEST(AppStatus, ZplPaperOutStopsThePrinterAndPaperBackPrintsTheWaitingJob) {
   ASSERT_TRUE(Has(reasons, "media-empty")) << reasons << server.log();
   EXPECT_EQ(WaitForAttribute(server, "zplnet", "printer-state", [](const std::string &v) { return v == "stopped"; }, 5),
             "stopped");
+  // The supplies say it too: labels empty, their measured length shown.
   EXPECT_NE(server.PrinterAttribute("zplnet", "printer-supply-description").find("Labels"), std::string::npos);
+  EXPECT_EQ(server.PrinterAttribute("zplnet", "marker-levels").substr(0, 1), "0");
   EXPECT_NE(server.log().find("label length 50.8 mm"), std::string::npos);
 
   // A job sent now waits.
@@ -81,6 +83,8 @@ TEST(AppStatus, ZplPaperOutStopsThePrinterAndPaperBackPrintsTheWaitingJob) {
   const JobOutcome done = server.Wait("zplnet", waiting, 35);
   ASSERT_EQ(done.state, IPP_JSTATE_COMPLETED) << done.message << server.jobLog();
   EXPECT_FALSE(Has(server.PrinterAttribute("zplnet", "printer-state-reasons"), "media-empty"));
+  EXPECT_NE(server.PrinterAttribute("zplnet", "printer-supply-description").find("Labels, 50.8 mm long"),
+            std::string::npos);
 
   // What the printer received is what a file: printer gets for the same job.
   const JobOutcome reference = server.Print("zplfile", png, "image/png");
