@@ -91,7 +91,8 @@ void Register(pappl_printer_t *printer) {
   const Entry fresh = NewEntry(printer);
   std::lock_guard<std::mutex> guard(Reg().lock);
   auto [it, added] = Reg().entries.emplace(printer, fresh);
-  if (!added) {
+  // A query in progress keeps what it started with; the next round refreshes it.
+  if (!added && !it->second.busy) {
     it->second.family = fresh.family;
     it->second.dpi = fresh.dpi;
     it->second.twoWay = fresh.twoWay;
@@ -196,22 +197,30 @@ void Show(pappl_printer_t *printer, Entry &e) {
 }
 
 // Records an answer (or none) in the entry, which the caller holds busy.
+// What other threads read (the answer, when to ask next) changes under the
+// lock; the rest belongs to the holder.
 void Record(pappl_printer_t *printer, Entry &e, std::optional<PrinterStatus> answer) {
   const auto now = Clock::now();
-  if (answer) {
-    e.answering = Answering::Answers;
-    e.nextPoll = now + (ReasonsOf(*answer).keywords.empty() ? kIdleInterval : kStoppedInterval);
-  } else {
-    if (e.answering != Answering::Mute)
+  const bool wasMute = e.answering == Answering::Mute;
+  {
+    std::lock_guard<std::mutex> guard(Reg().lock);
+    if (answer) {
+      e.answering = Answering::Answers;
+      e.nextPoll = now + (ReasonsOf(*answer).keywords.empty() ? kIdleInterval : kStoppedInterval);
+    } else {
+      e.answering = Answering::Mute;
+      e.nextPoll = now + kMuteInterval;
+    }
+    e.last = std::move(answer);
+  }
+  if (!e.last) {
+    if (!wasMute)
       papplLogPrinter(printer, PAPPL_LOGLEVEL_WARN,
                       "The printer does not answer its status query: status unknown, not asked again for %d "
                       "minutes.",
                       static_cast<int>(kMuteInterval.count() / 60));
-    e.answering = Answering::Mute;
-    e.nextPoll = now + kMuteInterval;
     e.lastReport.clear();
   }
-  e.last = std::move(answer);
   Show(printer, e);
 }
 
