@@ -1,6 +1,6 @@
 // The printer's status read back, through a private dotweave-app server and
-// simulated printers: a ZPL printer on a loopback TCP port (socket://) and a
-// Dymo-style printer on a pseudo-terminal (serial:). A printer out of paper
+// simulated printers: ZPL printers on a loopback TCP port (socket://) and on
+// a pseudo-terminal (serial:), a Dymo-style printer on a pseudo-terminal. A printer out of paper
 // shows media-empty and stops; paper back clears it and the waiting job
 // prints, byte for byte what a file: printer gets for the same job; a
 // printer that never answers is asked once and prints as if never asked.
@@ -103,8 +103,8 @@ TEST(AppStatus, ZplPaperOutStopsThePrinterAndPaperBackPrintsTheWaitingJob) {
   EXPECT_EQ(server.Stop(), 0) << ReadFile(server.stateDir() + "/server.out");
 }
 
-TEST(AppStatus, ZplHeadOpenRibbonOutAndHeatShowAsTheirReasons) {
-  SimPrinter sim(SimPrinter::Language::Zpl, SimPrinter::Line::Tcp);
+TEST(AppStatus, ZplHeadOpenRibbonOutAndHeatShowAsTheirReasonsOnASerialLine) {
+  SimPrinter sim(SimPrinter::Language::Zpl, SimPrinter::Line::Pty);
   SimPrinter::Flags flags;
   flags.headUp = flags.ribbonOut = flags.overTemperature = true;
   sim.SetFlags(flags);
