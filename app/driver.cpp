@@ -232,16 +232,11 @@ std::vector<pappl_supply_t> SuppliesOf(const catalogue::Printer &p) {
   return supplies;
 }
 
-// PAPPL asks for the printer's status before it answers a client; the
-// supplies are set then, as the driver callback has no printer to set them on.
+// PAPPL asks for the printer's status before it answers a client (not while
+// the device is in use); the status poller sets the supplies' levels.
 bool UpdateStatus(pappl_printer_t *printer) {
-  const catalogue::Printer *p = PrinterOf(printer);
-  if (p == nullptr) return false;
-  pappl_supply_t current[PAPPL_MAX_SUPPLY];
-  if (papplPrinterGetSupplies(printer, PAPPL_MAX_SUPPLY, current) == 0) {
-    std::vector<pappl_supply_t> supplies = SuppliesOf(*p);
-    papplPrinterSetSupplies(printer, static_cast<int>(supplies.size()), supplies.data());
-  }
+  if (PrinterOf(printer) == nullptr) return false;
+  EnsureSupplies(printer);
   return status::UpdateStatus(printer);
 }
 
@@ -260,6 +255,16 @@ const char *TestPage(pappl_printer_t *, char *buffer, size_t bufsize) {
 }
 
 }  // namespace
+
+// The supplies are set on the printer when first asked for, as the driver
+// callback has no printer to set them on.
+void EnsureSupplies(pappl_printer_t *printer) {
+  const catalogue::Printer *p = PrinterOf(printer);
+  pappl_supply_t current[PAPPL_MAX_SUPPLY];
+  if (p == nullptr || papplPrinterGetSupplies(printer, PAPPL_MAX_SUPPLY, current) != 0) return;
+  std::vector<pappl_supply_t> supplies = SuppliesOf(*p);
+  papplPrinterSetSupplies(printer, static_cast<int>(supplies.size()), supplies.data());
+}
 
 int DriverCount() { return static_cast<int>(List().drivers.size()); }
 pappl_pr_driver_t *Drivers() { return List().drivers.data(); }

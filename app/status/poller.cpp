@@ -134,6 +134,7 @@ pappl_preason_t BitsOf(const Reasons &reasons) {
 // says so, "some left" (-3) when it says it is fine, unknown (-1) without an
 // answer. The labels' description carries the length the printer measured.
 void ShowSupplies(pappl_printer_t *printer, const std::optional<PrinterStatus> &s, int dpi) {
+  app::EnsureSupplies(printer);
   pappl_supply_t supplies[PAPPL_MAX_SUPPLY];
   const int n = papplPrinterGetSupplies(printer, PAPPL_MAX_SUPPLY, supplies);
   bool changed = false;
