@@ -31,6 +31,17 @@ void RegisterSerialScheme();
 // Set before papplMainloop: the system is made only to list the drivers.
 void ListOnlyDrivers(bool only);
 
+// The vendor settings' labels and choice names as PAPPL localization
+// strings (.strings text), and their registration with the system.
+std::string VendorStrings();
+void AddStrings(pappl_system_t *system);
+
+// PAPPL's printer creation callback: announces the printer on DNS-SD.
+void PrinterCreated(pappl_printer_t *printer, void *data);
+
+// Sets the printer's supplies (all "unknown") when it has none yet.
+void EnsureSupplies(pappl_printer_t *printer);
+
 // The catalogue printer of a PAPPL printer.
 const catalogue::Printer *PrinterOf(pappl_printer_t *printer);
 

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
-#include "oem/oem.h"
 
 namespace autoadd {
 namespace {
@@ -42,32 +41,7 @@ const char *DriverNamed(std::string_view name) {
   return p ? p->driverName.c_str() : nullptr;
 }
 
-// The catalogue printer of an OEM model table row.
-const char *DriverOfModel(const OEMModel &row) {
-  for (const catalogue::Printer &p : catalogue::Printers())
-    if (p.namesModel && p.model == row.ModelName) return p.driverName.c_str();
-  return nullptr;
-}
-
-#ifndef DOTWEAVE_USB_SERIAL_ONLY
-// Exact, not the filter's first-substring rule: "KV418 AK" must get its own
-// driver, not the one of "KV418 A".
-const char *DriverForModelName(const std::string &model) {
-  char wanted[128];
-  normalize_model_text(model.c_str(), wanted, sizeof wanted);
-  if (wanted[0] == '\0') return nullptr;
-  for (const OEMModel &row : PIDDatabase) {
-    char name[128];
-    normalize_model_text(row.ModelName, name, sizeof name);
-    if (std::strcmp(wanted, name) == 0) return DriverOfModel(row);
-  }
-  return nullptr;
-}
-#else
-// This build has no model-name matching in the filter either: the maker's
-// printers are known by their USB ids alone.
-const char *DriverForModelName(const std::string &) { return nullptr; }
-#endif
+const char *DriverOf(const catalogue::Printer *p) { return p ? p->driverName.c_str() : nullptr; }
 
 bool IsDymoLabelWriter(const DeviceIdFields &f) {
   if (Upper(f.manufacturer) != "DYMO") return false;
@@ -157,14 +131,11 @@ DeviceIdFields ParseDeviceId(std::string_view deviceId) {
   return f;
 }
 
-const char *DriverForUsbIds(UsbIds ids) {
-  const OEMModel *row = find_oem_model_by_usb_ids(ids.vendor, ids.product);
-  return row ? DriverOfModel(*row) : nullptr;
-}
+const char *DriverForUsbIds(UsbIds ids) { return DriverOf(catalogue::FindPrinterByUsbIds(ids.vendor, ids.product)); }
 
 const char *DriverForDeviceId(std::string_view deviceId) {
   const DeviceIdFields f = ParseDeviceId(deviceId);
-  if (const char *oem = DriverForModelName(f.model)) return oem;
+  if (const char *oem = DriverOf(catalogue::FindPrinterByModelName(f.model))) return oem;
   if (IsDymoLabelWriter(f)) return DriverNamed("dotweave-dymo");
   return DriverForCommandSet(f.commandSet);
 }
@@ -178,9 +149,8 @@ const char *MatchDriver(std::string_view deviceId, std::optional<UsbIds> ids) {
 std::vector<std::string> UsbSerialsOfUri(std::string_view uri) {
   if (!HasPrefix(uri, "usb://")) return {};
   // The filter's own reading of the serial, so both find the same device.
-  const std::string text(uri.substr(0, uri.find('\0')));
-  char serial[256];
-  if (!extract_serial_number(text.c_str(), serial, sizeof serial) || serial[0] == '\0') return {};
+  const std::string serial = catalogue::UsbSerialOfUri(uri);
+  if (serial.empty()) return {};
   std::vector<std::string> out{serial};
   // PAPPL may write a serial with spaces or other reserved bytes escaped.
   if (std::string decoded = PercentDecoded(serial); decoded != out.front() && !decoded.empty() &&
@@ -191,10 +161,8 @@ std::vector<std::string> UsbSerialsOfUri(std::string_view uri) {
 
 std::optional<UsbIds> UsbIdsOfUri(const char *uri) {
   if (uri == nullptr) return std::nullopt;
-  for (const std::string &serial : UsbSerialsOfUri(uri)) {
-    UsbIds ids;
-    if (get_usb_pid_by_serial(serial.c_str(), &ids.vendor, &ids.product)) return ids;
-  }
+  for (const std::string &serial : UsbSerialsOfUri(uri))
+    if (const auto ids = catalogue::UsbIdsOfSerial(serial)) return UsbIds{ids->vendor, ids->product};
   return std::nullopt;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // Plug-and-play: the driver a printer found on its own gets. The maker's
-// printers are known by their USB vendor and product ids, looked up in the
-// filter's model table; label printers by the command set, maker and model of
-// their IEEE 1284 device ID. Everything but UsbIdsOfUri and the callback is
+// printers are known by their USB vendor and product ids, which the catalogue
+// looks up in the filter's model table; label printers by the command set,
+// maker and model of their IEEE 1284 device ID. Everything but UsbIdsOfUri and the callback is
 // pure, for the unit tests and the fuzzer.
 //
 // PAPPL's usb: device URIs ("usb://MAKE/MODEL?serial=SERIAL") carry no USB

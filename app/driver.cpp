@@ -10,9 +10,11 @@
 
 #include "app/app.h"
 #include "app/autoadd.h"
+#include "app/icons/icons.h"
 #include "app/security/security.h"
 #include "app/serial.h"
 #include "app/settings.h"
+#include "app/status/poller.h"
 
 namespace app {
 namespace {
@@ -232,17 +234,12 @@ std::vector<pappl_supply_t> SuppliesOf(const catalogue::Printer &p) {
   return supplies;
 }
 
-// PAPPL asks for the printer's status before it answers a client; the
-// supplies are set then, as the driver callback has no printer to set them on.
+// PAPPL asks for the printer's status before it answers a client (not while
+// the device is in use); the status poller sets the supplies' levels.
 bool UpdateStatus(pappl_printer_t *printer) {
-  const catalogue::Printer *p = PrinterOf(printer);
-  if (p == nullptr) return false;
-  pappl_supply_t current[PAPPL_MAX_SUPPLY];
-  if (papplPrinterGetSupplies(printer, PAPPL_MAX_SUPPLY, current) == 0) {
-    std::vector<pappl_supply_t> supplies = SuppliesOf(*p);
-    papplPrinterSetSupplies(printer, static_cast<int>(supplies.size()), supplies.data());
-  }
-  return true;
+  if (PrinterOf(printer) == nullptr) return false;
+  EnsureSupplies(printer);
+  return status::UpdateStatus(printer);
 }
 
 // None of the printers has a display, a light or a sound to show itself
@@ -260,6 +257,16 @@ const char *TestPage(pappl_printer_t *, char *buffer, size_t bufsize) {
 }
 
 }  // namespace
+
+// The supplies are set on the printer when first asked for, as the driver
+// callback has no printer to set them on.
+void EnsureSupplies(pappl_printer_t *printer) {
+  const catalogue::Printer *p = PrinterOf(printer);
+  pappl_supply_t current[PAPPL_MAX_SUPPLY];
+  if (p == nullptr || papplPrinterGetSupplies(printer, PAPPL_MAX_SUPPLY, current) != 0) return;
+  std::vector<pappl_supply_t> supplies = SuppliesOf(*p);
+  papplPrinterSetSupplies(printer, static_cast<int>(supplies.size()), supplies.data());
+}
 
 int DriverCount() { return static_cast<int>(List().drivers.size()); }
 pappl_pr_driver_t *Drivers() { return List().drivers.data(); }
@@ -289,7 +296,7 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   const bool label = p->kind == Kind::Label;
 
   d->extension = nullptr;
-  d->delete_cb = nullptr;
+  d->delete_cb = status::ForgetPrinter;
   d->identify_cb = Identify;
   // Only the label languages have a language of their own to pass through;
   // PAPPL refuses a raw-printing driver without a format.
@@ -310,6 +317,13 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
                                       : p->receipt             ? (PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL)
                                       : label                  ? PAPPL_KIND_LABEL
                                                                : (PAPPL_KIND_LABEL | PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL));
+  const IconKind icon = p->kind == Kind::Needle ? IconKind::DotMatrix : label ? IconKind::Label : IconKind::Receipt;
+  for (int i = 0; i < 3; ++i) {
+    const IconData png = PrinterIcon(icon, i);
+    d->icons[i].filename[0] = '\0';
+    d->icons[i].data = png.data;
+    d->icons[i].datalen = png.size;
+  }
   d->has_supplies = true;
   d->input_face_up = true;
   d->output_face_up = true;

@@ -28,6 +28,7 @@
 #include "app/bridge.h"
 #include "app/settings.h"
 #include "app/child_process.h"
+#include "app/status/poller.h"
 
 namespace app {
 namespace {
@@ -302,6 +303,7 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     papplJobSetMessage(job, "The printer's driver is unknown.");
     return false;
   }
+  status::BeforeJob(job, device);
   if (PngPixels(papplJobGetFilename(job)) > kMaxPngPixels) {
     papplJobSetMessage(job, "The PNG image is too large to print.");
     return false;
@@ -376,13 +378,14 @@ bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned)
   return child != nullptr;
 }
 
-bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
+bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
   FilterChild *child = ChildOf(job);
   if (child == nullptr) return false;
   if (papplJobIsCanceled(job)) Terminate(*child);
   const bool ok = FinishChild(job, *child);
   papplJobSetData(job, nullptr);
   delete child;
+  status::AfterJob(job, device);
   return ok;
 }
 
@@ -393,6 +396,7 @@ bool PrintFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
     papplJobSetMessage(job, "Unable to open the document: %s", strerror(errno));
     return false;
   }
+  status::BeforeJob(job, device);
   std::vector<unsigned char> buffer(65536);
   bool ok = true;
   for (;;) {
@@ -413,6 +417,7 @@ bool PrintFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
   }
   close(fd);
   if (ok) papplDeviceFlush(device);
+  status::AfterJob(job, device);
   return ok;
 }
 

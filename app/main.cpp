@@ -23,6 +23,7 @@
 #include "app/autoadd_pappl.h"
 #include "app/security/security.h"
 #include "app/serial.h"
+#include "app/status/poller.h"
 
 #ifndef DOTWEAVE_FILTER_PATH
 #define DOTWEAVE_FILTER_PATH "/usr/lib/cups/filter/dotweave"
@@ -149,7 +150,20 @@ const char *DetectLanguage(const unsigned char *header, size_t size, void *) {
   if (head.rfind("N\n", 0) == 0 || head.rfind("N\r\n", 0) == 0 || head.rfind("q", 0) == 0)
     return "application/vnd.eltron-epl";
   if (head.rfind("\x1b" "E", 0) == 0 || head.rfind("\x1b%-12345X", 0) == 0) return "application/vnd.hp-pcl";
+  // A receipt begins with the initialise command; a TSPL label with its
+  // size or a clear of the image buffer.
+  if (head.rfind("\x1b@", 0) == 0) return "application/vnd.escpos";
+  if (head.rfind("SIZE ", 0) == 0 || head.rfind("CLS\r", 0) == 0 || head.rfind("CLS\n", 0) == 0)
+    return "application/vnd.tsc-tspl";
   return nullptr;
+}
+
+// Every printer PAPPL makes (Create-Printer, the web page, auto-add, the
+// saved ones at start): its page's actions behind the administrators' gate,
+// and its DNS-SD registration.
+void PrinterMade(pappl_printer_t *printer, void *data) {
+  security::ProtectPrinter(printer, data);
+  PrinterCreated(printer, data);
 }
 
 bool SaveState(pappl_system_t *system, void *) { return papplSystemSaveState(system, gConfig.stateFile.c_str()); }
@@ -219,8 +233,8 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
     return nullptr;
   }
   if (hostname) papplSystemSetHostName(system, hostname);
-  papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), app::AutoAddDriver, security::ProtectPrinter,
-                               DriverCallback, nullptr);
+  papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), app::AutoAddDriver, PrinterMade, DriverCallback,
+                               nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
   papplSystemSetMIMECallback(system, DetectLanguage, nullptr);
   papplSystemSetFooterHTML(system, "dotweave " DOTWEAVE_APP_VERSION
@@ -234,6 +248,8 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   papplSystemLoadState(system, gConfig.stateFile.c_str());
   security::Protect(system);
   papplSystemSetSaveCallback(system, SaveState, nullptr);
+  status::StartPolling(system);
+  AddStrings(system);
   return system;
 }
 

@@ -8,9 +8,14 @@
 # pseudo-terminal at 115200 baud whose far end takes bytes no faster than
 # the line carries them (bench/line.cpp); for one 4 x 6 inch label each, the
 # time from submitting it to its last byte on the line, against the line's
-# own time for those bytes (10 bits a byte), the physical floor.
+# own time for those bytes (10 bits a byte), the physical floor. Last,
+# status queries side by side: M (20) labels each to three printers on
+# loopback socket:// ports (bench/sink.cpp) that take the bytes as fast as
+# they come: a ZPL printer that never answers its status query (asked once,
+# then left alone), a ZPL printer that answers it (asked before and after
+# each job) and an EPL printer, which is never asked.
 #
-#   bench/app-bench.sh [BUILD_DIR] [N]
+#   bench/app-bench.sh [BUILD_DIR] [N] [M]
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build/normal}
@@ -30,8 +35,10 @@ APP=$WORK/$NAME
 PORT=$((20000 + $$ % 20000))
 SERVER=""
 LINE_PID=""
+SINKS=""
 cleanup() {
   [ -n "$LINE_PID" ] && kill "$LINE_PID" 2>/dev/null
+  for pid in $SINKS; do kill "$pid" 2>/dev/null; done
   [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null && wait "$SERVER" 2>/dev/null
   rm -f "/run/$NAME.sock" "${TMPDIR:-/tmp}/$NAME$(id -u).sock"
   rm -rf "$WORK"
@@ -105,3 +112,40 @@ serial_label() {
 }
 serial_label kv412 kv412-a
 serial_label zpl-serial dotweave-zpl
+
+# ---- status queries side by side
+M=${3:-20}
+SINK=$BUILD/bench/dotweave-bench-sink
+# socket_printer NAME DRIVER MODE: a printer on a new sink.
+socket_printer() {
+  "$SINK" "$3" >"$WORK/sink-$1" &
+  SINKS="$SINKS $!"
+  until [ -s "$WORK/sink-$1" ]; do sleep 0.01; done
+  "$APP" add -u "ipp://localhost:$PORT/ipp/system" -d "$1" -v "socket://127.0.0.1:$(head -n 1 "$WORK/sink-$1")" -m "$2"
+}
+socket_printer zplmute dotweave-zpl mute
+socket_printer zplanswers dotweave-zpl zpl
+socket_printer eplsocket dotweave-epl-page mute
+# The mute printer is asked once when it is found, and gives up after the
+# read timeout; the measurement starts after that.
+i=0
+until grep -q "zplmute.*does not answer" "$WORK/state/dotweave-app.log" 2>/dev/null; do
+  i=$((i + 1)); [ $i -lt 400 ] || { echo "the mute printer was never asked"; break; }; sleep 0.1
+done
+# labels_to NAME: M labels, one job each, until the last is done.
+labels_to() {
+  s=$(now)
+  i=0
+  while [ $i -lt "$M" ]; do
+    "$APP" submit -u "ipp://localhost:$PORT/ipp/print/$1" "$WORK/label.png" >/dev/null
+    i=$((i + 1))
+  done
+  while "$APP" jobs -u "ipp://localhost:$PORT/ipp/print/$1" | grep -q -E 'pending|processing'; do sleep 0.02; done
+  e=$(now)
+  awk -v s="$s" -v e="$e" -v m="$M" -v name="$1" 'BEGIN {
+    printf "%-11s %d labels in %.2f s (%.1f ms each)\n", name, m, e - s, 1000 * (e - s) / m }'
+}
+echo "status queries, socket:// printers on loopback:"
+labels_to zplmute
+labels_to zplanswers
+labels_to eplsocket

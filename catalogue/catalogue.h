@@ -4,6 +4,7 @@
 // raster format, options with their choices, defaults and display texts).
 // The PPD generator and dotweave-app both read it, so a model or a size added
 // here appears in both. The OEM models come from the filter's model table.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -96,6 +97,23 @@ const Printer *FindPrinter(std::string_view driverName);
 
 // The PPD file of one printer.
 std::string PpdText(const Printer &printer);
+
+// ---- Plug and play (plug_and_play.cpp) ----------------------------------------
+
+struct UsbIds {
+  std::uint16_t vendor = 0;
+  std::uint16_t product = 0;
+};
+
+// The maker's printer with these USB vendor and product ids, or null.
+const Printer *FindPrinterByUsbIds(std::uint16_t vendor, std::uint16_t product);
+// The maker's printer whose model name this is exactly (case, spaces and
+// punctuation aside), or null; always null in the USB-ids-only build.
+const Printer *FindPrinterByModelName(std::string_view model);
+// The serial number of a usb:// URI as the filter reads it, "" for none.
+std::string UsbSerialOfUri(std::string_view uri);
+// The ids of the attached USB device with this serial number, or none.
+std::optional<UsbIds> UsbIdsOfSerial(const std::string &serial);
 
 // The package version the PPDs and the application report.
 inline constexpr const char *kVersion = "0.1.0";

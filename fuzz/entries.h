@@ -38,6 +38,10 @@ int FuzzRasterBridge(const std::uint8_t *data, std::size_t size);
 // then a device ID that is also read as a device URI.
 int FuzzAutoAdd(const std::uint8_t *data, std::size_t size);
 
+// A printer's answer to a status query: the first byte picks the family
+// (ZPL or Dymo-style), the rest is what the printer sent.
+int FuzzStatusAnswer(const std::uint8_t *data, std::size_t size);
+
 namespace dwfuzz {
 
 // Printer families of the raster target, the index of the selector's low

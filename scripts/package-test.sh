@@ -7,7 +7,8 @@
 # dotweave-app, checks the service's user, units (systemd-analyze verify,
 # security rating at most 4.0) and a remote administrator's login through
 # its PAM service, then purges it and checks that no file of it, nor its
-# user, is left. Installing needs root or password-less sudo; without them everything
+# user, is left; last, the application's web pages in headless Chromium.
+# Installing needs root or password-less sudo; without them everything
 # after lintian is skipped.
 #
 #   scripts/package-test.sh BUILD_DIR     (scripts/test.sh passes build/normal)
@@ -175,4 +176,16 @@ for path in /etc/systemd/system/multi-user.target.wants/dotweave-app.service /va
   fi
 done
 [ "$left" -eq 0 ] || fail "the purge left files of the package"
+
+# ---- the application's web pages in a real browser, with the build's
+# dotweave-app. Chromium is installed for it where it is missing (after the
+# purge, so that the package's own install above stays alone); without it
+# the check is skipped.
+if ! command -v chromium >/dev/null 2>&1; then
+  $SUDO apt-get install -y -q --no-install-recommends chromium >"$WORK/chromium.log" 2>&1 ||
+    echo "chromium could not be installed: $(tail -1 "$WORK/chromium.log")"
+fi
+web_status=0
+sh "$ROOT/tests/app/web-chromium.sh" "$BUILD/app/dotweave-app" "$BUILD/dotweave" || web_status=$?
+[ "$web_status" -eq 0 ] || [ "$web_status" -eq 77 ] || fail "the web pages in Chromium"
 echo "PASS: package built, lintian-clean, installed, printed through and purged without a trace"

@@ -306,6 +306,21 @@ bool AppServer::AddPrinter(const std::string &name, const std::string &driver, s
   return r.exitStatus == 0;
 }
 
+std::string AppServer::PrinterAttribute(const std::string &printer, const std::string &name) {
+  http_t *http = Connect(port_);
+  if (http == nullptr) return "";
+  const std::string uri = printerUri(printer);
+  ipp_t *request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name.c_str());
+  ipp_t *response = cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str());
+  httpClose(http);
+  const std::string value = response ? StringOf(response, name.c_str()) : "";
+  ippDelete(response);
+  return value;
+}
+
 bool AppServer::SetPrinterInteger(const std::string &printer, const std::string &name, int value) {
   http_t *http = Connect(port_);
   if (http == nullptr) return false;

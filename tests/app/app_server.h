@@ -47,6 +47,10 @@ class AppServer {
   // the server's own program name, whose local socket is this server's.
   FilterResult Command(const std::string &subcommand, std::vector<std::string> args, const std::string &uri = "");
 
+  // A printer attribute from Get-Printer-Attributes as text ("" when the
+  // printer does not give it): "printer-state-reasons" -> "media-empty,paused".
+  std::string PrinterAttribute(const std::string &printer, const std::string &name);
+
   // Set-Printer-Attributes of one integer attribute (a NAME-default, say).
   bool SetPrinterInteger(const std::string &printer, const std::string &name, int value);
 

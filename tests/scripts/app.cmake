@@ -2,8 +2,9 @@
 # through a private dotweave-app server (file: devices in a temporary state
 # directory, a free loopback port).
 file(GLOB APP_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/app_*.cpp)
-add_executable(app_tests ${APP_TEST_SOURCES})
-target_link_libraries(app_tests PRIVATE dotweave_testsupport dotweave_app_settings dotweave_app_bridge PkgConfig::PNG z GTest::gtest_main)
+add_executable(app_tests ${APP_TEST_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/app/sim_printer.cpp)
+target_link_libraries(app_tests PRIVATE dotweave_testsupport dotweave_app_settings dotweave_app_bridge dotweave_app_status
+                      PkgConfig::PNG z GTest::gtest_main)
 target_include_directories(app_tests PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(app_tests PRIVATE ${DOTWEAVE_WARNINGS})
 target_compile_definitions(app_tests PRIVATE DOTWEAVE_APP_BINARY="$<TARGET_FILE:dotweave-app>")
@@ -51,3 +52,10 @@ target_link_libraries(app_device_policy_tests PRIVATE dotweave_app_device_policy
 target_include_directories(app_device_policy_tests PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(app_device_policy_tests PRIVATE ${DOTWEAVE_WARNINGS})
 gtest_discover_tests(app_device_policy_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "unit;app")
+
+# DNS-SD announcements of printers loaded, added (IPP and web), renamed and
+# deleted, in a network namespace of the test's own with a private dbus and
+# avahi-daemon; skipped where avahi-daemon or namespaces are missing.
+add_test(NAME app.dnssd
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/app/dnssd-namespace.sh $<TARGET_FILE:dotweave-app> $<TARGET_FILE:dotweave>)
+set_tests_properties(app.dnssd PROPERTIES LABELS app TIMEOUT 180 SKIP_RETURN_CODE 77)
