@@ -91,7 +91,7 @@ SYSTEM=ipp://localhost:$PORT/ipp/system
 ln -s "$APP" "$DIR/dotweave-app"
 mkdir -p "$DIR/state/out"
 start_server() {
-  DOTWEAVE_FILTER=$FILTER "$DIR/dotweave-app" server -o server-port=$PORT -o state-directory="$DIR/state" \
+  DOTWEAVE_FILTER=$FILTER "$DIR/dotweave-app" server -o server-port=$PORT -o state-directory="$DIR/state" -o file-device-directory="$DIR/state" \
     -o log-level=debug >>"$DIR/server.out" 2>&1 &
   SERVER_PID=$!
   i=0
