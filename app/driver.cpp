@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/autoadd.h"
+#include "app/autoadd/autoadd.h"
 #include "app/icons/icons.h"
 #include "app/security/security.h"
-#include "app/serial.h"
+#include "app/serial/serial.h"
 #include "app/settings.h"
 #include "app/status/poller.h"
 

@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/autoadd_pappl.h"
+#include "app/autoadd/autoadd_pappl.h"
 #include "app/security/security.h"
-#include "app/serial.h"
+#include "app/serial/serial.h"
 #include "app/status/poller.h"
 
 #ifndef DOTWEAVE_FILTER_PATH

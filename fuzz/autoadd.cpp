@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/autoadd.h"
+#include "app/autoadd/autoadd.h"
 #include "catalogue/catalogue.h"
 #include "entries.h"
 

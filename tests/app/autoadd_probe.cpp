@@ -3,7 +3,7 @@
 // The tests run it under umockdev-run with a faked USB device tree.
 #include <cstdio>
 
-#include "app/autoadd.h"
+#include "app/autoadd/autoadd.h"
 
 int main(int argc, char *argv[]) {
   if (argc != 3) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/autoadd.h"
+#include "app/autoadd/autoadd.h"
 #include "support/harness.h"
 
 namespace {

@@ -4,14 +4,14 @@
 // matching picks first, then the others, in PAPPL's line format (name
 // "description" "device ID"). The device ID comes from "-o device-id=..." or
 // from PAPPL's listing of the local devices.
-#include "app/autoadd_pappl.h"
+#include "app/autoadd/autoadd_pappl.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "app/app.h"
-#include "app/autoadd.h"
+#include "app/autoadd/autoadd.h"
 
 namespace app {
 namespace {

@@ -1,5 +1,5 @@
 // Plug-and-play: driver matching for printers PAPPL finds (see autoadd.h).
-#include "app/autoadd.h"
+#include "app/autoadd/autoadd.h"
 
 #include <cstring>
 
