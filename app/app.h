@@ -16,6 +16,7 @@ struct Paths {
   std::string ppdDir;     // the drivers' PPD files, written from the catalogue
   std::string ghostscript = "gs";
   std::string testPage;   // PNG printed by "print test page"
+  std::string imageDecoder;  // dotweave-image, the PNG and JPEG decoder child
 };
 extern Paths gPaths;
 
@@ -47,5 +48,19 @@ bool PrintFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *de
 
 // PDF documents: rendered by Ghostscript, then printed like raster pages.
 bool PdfFilter(pappl_job_t *job, pappl_device_t *device, void *data);
+
+// PNG and JPEG documents: decoded by the dotweave-image child, then printed
+// by PAPPL's image printing through the raster callbacks.
+bool ImageFilter(pappl_job_t *job, pappl_device_t *device, void *data);
+
+// The driver format of the OEM printers, which have no language of their own
+// that clients send. PAPPL takes a document through a filter registered for
+// the driver's format before its own (its built-in PNG and JPEG readers run
+// in the server process): the image filters are registered for each driver
+// format, this one included.
+inline constexpr const char *kOemDriverFormat = "application/vnd.dotweave-oem";
+
+// Registers the document filters on a system that is not running yet.
+void AddDocumentFilters(pappl_system_t *system);
 
 }  // namespace app

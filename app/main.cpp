@@ -26,6 +26,9 @@
 #ifndef DOTWEAVE_FILTER_PATH
 #define DOTWEAVE_FILTER_PATH "/usr/lib/cups/filter/dotweave"
 #endif
+#ifndef DOTWEAVE_IMAGE_DECODER_PATH
+#define DOTWEAVE_IMAGE_DECODER_PATH "/usr/libexec/dotweave-app/dotweave-image"
+#endif
 #ifndef DOTWEAVE_APP_VERSION
 #define DOTWEAVE_APP_VERSION "0.1.0"
 #endif
@@ -116,6 +119,21 @@ bool WriteTestPage(const std::string &path) {
   return std::fclose(f) == 0;
 }
 
+// The image decoder: DOTWEAVE_IMAGE_DECODER, else where the install puts it,
+// else beside this program (a build tree).
+std::string ImageDecoderPath() {
+  if (const char *given = std::getenv("DOTWEAVE_IMAGE_DECODER"); given && *given) return given;
+  if (access(DOTWEAVE_IMAGE_DECODER_PATH, X_OK) == 0) return DOTWEAVE_IMAGE_DECODER_PATH;
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    std::string dir(self, static_cast<std::size_t>(n));
+    dir.erase(dir.rfind('/') + 1);
+    if (access((dir + "dotweave-image").c_str(), X_OK) == 0) return dir + "dotweave-image";
+  }
+  return DOTWEAVE_IMAGE_DECODER_PATH;
+}
+
 pappl_loglevel_t LogLevel(const char *name) {
   if (name == nullptr) return PAPPL_LOGLEVEL_INFO;
   if (!std::strcmp(name, "debug")) return PAPPL_LOGLEVEL_DEBUG;
@@ -192,6 +210,7 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   const char *filter = std::getenv("DOTWEAVE_FILTER");
   gPaths.filter = filter && *filter ? filter : DOTWEAVE_FILTER_PATH;
   if (const char *gs = std::getenv("DOTWEAVE_GHOSTSCRIPT"); gs && *gs) gPaths.ghostscript = gs;
+  gPaths.imageDecoder = ImageDecoderPath();
   if (access(gPaths.filter.c_str(), X_OK) != 0)
     std::fprintf(stderr, "dotweave-app: warning: the dotweave filter %s cannot be run: %s\n", gPaths.filter.c_str(),
                  std::strerror(errno));
@@ -218,7 +237,9 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   if (hostname) papplSystemSetHostName(system, hostname);
   papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), app::AutoAddDriver, nullptr, DriverCallback,
                                nullptr);
-  papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
+  AddDocumentFilters(system);
+  // The log file is rotated at 1 MiB (PAPPL keeps one old file beside it).
+  papplSystemSetMaxLogSize(system, 1024 * 1024);
   papplSystemSetMIMECallback(system, DetectLanguage, nullptr);
   papplSystemSetFooterHTML(system, "dotweave " DOTWEAVE_APP_VERSION
                                    ": label, receipt and dot-matrix printers");
