@@ -195,7 +195,9 @@ bool FinishChild(pappl_job_t *job, JobState &state) {
   bool killed = false;
   if (state.filter) {
     // A filter that has ended already is not signalled.
-    if (papplJobIsCanceled(job) || !state.failure.empty()) state.filter->Kill("The job was stopped.");
+    // A filter that stopped reading may be ending on its own (a crash).
+    if (papplJobIsCanceled(job)) state.filter->Kill("The job was canceled.");
+    else if (!state.failure.empty()) state.filter->Kill("The job was stopped.", 500ms);
     else state.filter->Drain();
     if (state.filter->stopped() && !state.filter->canceled() && state.failure.empty())
       stopped = state.filter->stopReason();

@@ -65,13 +65,18 @@ bool SupervisedChild::Start(std::vector<std::string> args, std::vector<std::stri
   return true;
 }
 
-void SupervisedChild::Kill(const std::string &why) {
+void SupervisedChild::Kill(const std::string &why, std::chrono::milliseconds grace) {
   if (pid_ <= 0 || killed_) return;
-  int status = 0;
-  if (waitpid(pid_, &status, WNOHANG) == pid_) {  // it has ended on its own
-    status_ = status;
-    pid_ = -1;
-    return;
+  const auto until = Clock::now() + grace;
+  for (;;) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {  // it has ended on its own
+      status_ = status;
+      pid_ = -1;
+      return;
+    }
+    if (Clock::now() >= until) break;
+    usleep(10000);
   }
   if (stopReason_.empty()) stopReason_ = why;
   kill(pid_, SIGTERM);

@@ -56,7 +56,9 @@ class SupervisedChild {
   // Closes everything, waits for the child (killing it when stopped or past
   // the deadline) and returns its wait status, -1 when it was never started.
   int Finish();
-  void Kill(const std::string &why);
+  // Stops the child unless it ends on its own within `grace`; a child that
+  // has ended is not signalled.
+  void Kill(const std::string &why, std::chrono::milliseconds grace = std::chrono::milliseconds(0));
 
   bool stopped() const { return !stopReason_.empty(); }
   bool canceled() const { return canceled_; }
