@@ -60,6 +60,22 @@ bool ImageFilter(pappl_job_t *job, pappl_device_t *device, void *data);
 // format, this one included.
 inline constexpr const char *kOemDriverFormat = "application/vnd.dotweave-oem";
 
+// Jobs our callbacks are working on, for the state save (main.cpp): a
+// JobActivity lives as long as a callback of ours works on a job.
+class JobActivity {
+ public:
+  JobActivity();
+  ~JobActivity();
+  JobActivity(const JobActivity &) = delete;
+  JobActivity &operator=(const JobActivity &) = delete;
+};
+// True when no job has been worked on for `quiet` milliseconds.
+bool JobsQuietFor(long long quietMilliseconds);
+
+// Set when the server has been told to stop (SIGTERM, SIGINT, or PAPPL's
+// own shutdown): jobs end at once instead of holding the shutdown up.
+bool ServerStopping();
+
 // Registers the document filters on a system that is not running yet.
 void AddDocumentFilters(pappl_system_t *system);
 

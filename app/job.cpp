@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -44,6 +45,7 @@ constexpr auto kFilterStallLimit = 120s;
 // What PAPPL keeps for a job between its raster callbacks: the filter
 // child, the page being passed on, and how the job has gone so far.
 struct JobState {
+  JobActivity active;
   const catalogue::Printer *printer = nullptr;
   pappl_device_t *device = nullptr;
   convert::LogBudget budget;
@@ -241,7 +243,29 @@ bool AbortChild(pappl_job_t *job) {
   return false;
 }
 
+std::atomic<int> gActiveJobs{0};
+std::atomic<long long> gLastActivity{0};
+
+long long NowMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 }  // namespace
+
+JobActivity::JobActivity() {
+  ++gActiveJobs;
+  gLastActivity = NowMilliseconds();
+}
+
+JobActivity::~JobActivity() {
+  gLastActivity = NowMilliseconds();
+  --gActiveJobs;
+}
+
+bool JobsQuietFor(long long quietMilliseconds) {
+  return gActiveJobs == 0 && NowMilliseconds() - gLastActivity >= quietMilliseconds;
+}
 
 bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
   const catalogue::Printer *entry = PrinterOf(papplJobGetPrinter(job));
@@ -286,6 +310,10 @@ bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
   JobState *state = StateOf(job);
   if (state == nullptr) return false;
   if (papplJobIsCanceled(job)) return AbortChild(job);
+  if (convert::ServerStopping(job)) {
+    FailJob(job, *state, "The server is shutting down.");
+    return AbortChild(job);
+  }
   state->page = BridgePageOf(*state->printer, state->headerTemplate, options->header);
   if (!state->page.error.empty()) {
     FailJob(job, *state, state->page.error);
@@ -321,6 +349,7 @@ bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned)
 bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) { return EndState(job); }
 
 bool PrintFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
+  const JobActivity active;
   const catalogue::Printer *entry = PrinterOf(papplJobGetPrinter(job));
   if (entry == nullptr || entry->nativeFormat.empty()) {
     papplJobSetMessage(job, "This printer takes no documents in its own command language.");

@@ -14,7 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <fstream>
+#include <malloc.h>
+#include <thread>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +39,12 @@
 namespace app {
 
 Paths gPaths;
+
+namespace {
+std::atomic<bool> gStopping{false};
+}  // namespace
+
+bool ServerStopping() { return gStopping; }
 
 namespace {
 
@@ -169,7 +178,26 @@ const char *DetectLanguage(const unsigned char *header, size_t size, void *) {
   return nullptr;
 }
 
-bool SaveState(pappl_system_t *system, void *) { return papplSystemSaveState(system, gConfig.stateFile.c_str()); }
+// PAPPL 1.3.1 takes its locks in two orders: papplSystemSaveState holds the
+// system lock and waits for each printer's, while a client thread that
+// streams PWG or Apple raster to a busy printer holds that printer's lock
+// and waits for the system's (answering server-error-busy). When both meet,
+// the server hangs for good. A save runs only when no job has been worked on
+// for two seconds (a printer is busy only while it prints a job); returning
+// false leaves the changes pending, and the main loop asks again. At
+// shutdown it saves whatever jobs do.
+// Once a second on the main loop: a stop asked for by a signal becomes
+// PAPPL's shutdown (the signal itself is taken by StopOnSignals), and the
+// timer keeps the main loop from sleeping through it.
+bool CheckStop(pappl_system_t *system, void *) {
+  if (gStopping) papplSystemShutdown(system);
+  return true;
+}
+
+bool SaveState(pappl_system_t *system, void *) {
+  if (!papplSystemIsShutdown(system) && !JobsQuietFor(2000)) return false;
+  return papplSystemSaveState(system, gConfig.stateFile.c_str());
+}
 
 // A system that only knows the drivers, for "drivers". Its spool is a fresh
 // directory, removed when the command ends.
@@ -251,12 +279,36 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   papplSystemSetVersions(system, 1, &version);
   papplSystemLoadState(system, gConfig.stateFile.c_str());
   papplSystemSetSaveCallback(system, SaveState, nullptr);
+  papplSystemAddTimerCallback(system, 0, 1, CheckStop, nullptr);
   return system;
 }
 
 }  // namespace
 
 void ListOnlyDrivers(bool only) { gConfig.listingOnly = only; }
+
+// PAPPL 1.3.1 answers SIGTERM by finishing every job, queued ones included,
+// before it stops. The server takes SIGTERM and SIGINT itself instead: they
+// are blocked in every thread (PAPPL's threads inherit the mask) and one
+// thread waits for them; the stop flag ends running jobs at once and the
+// main loop's timer shuts PAPPL down; a second signal ends the process.
+void StopOnSignals() {
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  std::thread([stop] {
+    for (int signal = 0;;) {
+      if (sigwait(&stop, &signal) != 0) continue;
+      if (gStopping.exchange(true)) std::_Exit(128 + signal);  // the second one stops it there and then
+    }
+  }).detach();
+}
+
+// Many client and job threads each get a malloc arena of their own, and
+// freed memory stays in them: two arenas keep the server's size flat.
+void LimitMallocArenas() { mallopt(M_ARENA_MAX, 2); }
 }  // namespace app
 
 // "add" and "modify" with a serial: device URI that cannot work are refused
@@ -283,6 +335,10 @@ int main(int argc, char *argv[]) {
   if (argc > 1 && std::strcmp(argv[1], "devices") == 0) app::RegisterSerialScheme();
   if (const int status = CheckDeviceArguments(argc, argv)) return status;
   if (const int status = app::ListDriversForDevice(argc, argv); status >= 0) return status;
+  if (argc > 1 && std::strcmp(argv[1], "server") == 0) {
+    app::LimitMallocArenas();
+    app::StopOnSignals();
+  }
   return papplMainloop(argc, argv, DOTWEAVE_APP_VERSION, nullptr, app::DriverCount(), app::Drivers(),
                        app::AutoAddDriver, app::DriverCallback, nullptr, nullptr, app::SystemCallback, nullptr, nullptr);
 }

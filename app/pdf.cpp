@@ -149,6 +149,7 @@ bool RenderOnce(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *d
 
 // Every copy the job asks for is rendered anew: the pages are not kept.
 bool PdfFilter(pappl_job_t *job, pappl_device_t *device, void *) {
+  const JobActivity active;
   const catalogue::Printer *entry = PrinterOf(papplJobGetPrinter(job));
   const char *file = papplJobGetFilename(job);
   if (entry == nullptr || file == nullptr) return false;
@@ -160,7 +161,9 @@ bool PdfFilter(pappl_job_t *job, pappl_device_t *device, void *) {
   struct stat st {};
   stat(file, &st);
   convert::LogBudget budget;
-  for (int copy = 0; ok && copy < std::max(options->copies, 1) && !papplJobIsCanceled(job); ++copy) {
+  for (int copy = 0; ok && copy < std::max(options->copies, 1) && !papplJobIsCanceled(job) &&
+                     !convert::ServerStopping(job);
+       ++copy) {
     ok = RenderOnce(job, options, device, *entry, file, convert::ConversionTime(st.st_size), budget, pages,
                     gsFailed, why);
   }
@@ -171,7 +174,7 @@ bool PdfFilter(pappl_job_t *job, pappl_device_t *device, void *) {
     ok = false;
   }
   papplJobDeletePrintOptions(options);
-  return ok;
+  return ok || papplJobIsCanceled(job);  // PAPPL would call a canceled job that failed aborted
 }
 
 }  // namespace app

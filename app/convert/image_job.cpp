@@ -61,6 +61,7 @@ std::string Reason(const SupervisedChild &child, int status) {
 }  // namespace
 
 bool ImageFilter(pappl_job_t *job, pappl_device_t *device, void *) {
+  const JobActivity active;
   const char *file = papplJobGetFilename(job);
   const int fd = file ? open(file, O_RDONLY | O_CLOEXEC) : -1;
   if (fd < 0) return Fail(job, std::string("Unable to open the document: ") + std::strerror(errno));
@@ -102,7 +103,7 @@ bool ImageFilter(pappl_job_t *job, pappl_device_t *device, void *) {
                                            static_cast<int>(info.height), static_cast<int>(info.channels),
                                            static_cast<int>(info.ppi), false);
   papplJobDeletePrintOptions(options);
-  return printed;
+  return printed || papplJobIsCanceled(job);  // PAPPL would call a canceled job that failed aborted
 }
 
 }  // namespace app

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/app.h"
 #include "app/child_process.h"
 
 namespace app::convert {
@@ -34,6 +35,10 @@ std::string Trimmed(std::string line) {
 }
 
 }  // namespace
+
+bool ServerStopping(pappl_job_t *job) {
+  return app::ServerStopping() || papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job)));
+}
 
 std::chrono::milliseconds ConversionTime(long long bytes) {
   return std::chrono::seconds(20 + std::max(0LL, bytes) / 65536);
@@ -96,7 +101,7 @@ bool SupervisedChild::Watch() {
   if (papplJobIsCanceled(job_)) {
     canceled_ = true;
     Kill("The job was canceled.");
-  } else if (papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job_)))) {
+  } else if (ServerStopping(job_)) {
     Kill("The server is shutting down.");
   } else if (now > deadline_) {
     Kill(what_ + " took longer than the document's time limit.");

@@ -94,6 +94,10 @@ class SupervisedChild {
   int status_ = -1;
 };
 
+// True once the server has been told to stop (SIGTERM, Shutdown-System):
+// jobs end at once instead of holding the shutdown up.
+bool ServerStopping(pappl_job_t *job);
+
 // How long a conversion of `bytes` of document may take: 20 s and one more
 // for every 64 kB.
 std::chrono::milliseconds ConversionTime(long long bytes);

@@ -36,3 +36,14 @@ add_test(NAME app.ipptool
          COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/app/ipptool-conformance.sh $<TARGET_FILE:dotweave-app>
                  $<TARGET_FILE:dotweave>)
 set_tests_properties(app.ipptool PROPERTIES LABELS app TIMEOUT 300 RUN_SERIAL TRUE)
+
+# The whole server under load (tests/app/soak_test.cpp), about two minutes;
+# the ThreadSanitizer build runs it with fewer jobs.
+add_executable(app_soak_tests ${CMAKE_SOURCE_DIR}/tests/app/soak_test.cpp ${CMAKE_SOURCE_DIR}/tests/app/app_server.cpp)
+target_link_libraries(app_soak_tests PRIVATE dotweave_testsupport PkgConfig::PNG z GTest::gtest_main)
+target_include_directories(app_soak_tests PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+target_compile_options(app_soak_tests PRIVATE ${DOTWEAVE_WARNINGS})
+target_compile_definitions(app_soak_tests PRIVATE DOTWEAVE_APP_BINARY="$<TARGET_FILE:dotweave-app>")
+add_dependencies(app_soak_tests dotweave-app dotweave-image dotweave_ppds)
+add_test(NAME app.soak COMMAND app_soak_tests)
+set_tests_properties(app.soak PROPERTIES LABELS app TIMEOUT 600 RUN_SERIAL TRUE)
