@@ -60,14 +60,25 @@ bool ImageFilter(pappl_job_t *job, pappl_device_t *device, void *data);
 // format, this one included.
 inline constexpr const char *kOemDriverFormat = "application/vnd.dotweave-oem";
 
-// Jobs our callbacks are working on, for the state save (main.cpp): a
-// JobActivity lives as long as a callback of ours works on a job.
+// A job our callbacks are working on: for the state save (main.cpp), and a
+// claim on its printer. PAPPL 1.3.1 prints PWG and Apple raster while it
+// streams in, outside its queue (every raster job, typed by the client or by
+// PAPPL), and may start a queued job on the same printer meanwhile; both get
+// the one device, which the first to end closes (the server crashed so).
+// The second job waits until the first has ended and fails without touching
+// the device.
 class JobActivity {
  public:
-  JobActivity();
+  explicit JobActivity(pappl_job_t *job);
   ~JobActivity();
   JobActivity(const JobActivity &) = delete;
   JobActivity &operator=(const JobActivity &) = delete;
+  // False when another job holds the printer; the job is failed with the reason.
+  bool owns() const { return owns_; }
+
+ private:
+  pappl_job_t *job_;
+  bool owns_ = false;
 };
 // True when no job has been worked on for `quiet` milliseconds.
 bool JobsQuietFor(long long quietMilliseconds);

@@ -268,9 +268,10 @@ void AddDocumentFilters(pappl_system_t *system) {
   for (const catalogue::Printer &p : catalogue::Printers())
     if (!p.nativeFormat.empty() && std::find(formats.begin(), formats.end(), p.nativeFormat) == formats.end())
       formats.push_back(p.nativeFormat);
-  for (const std::string &format : formats)
+  for (const std::string &format : formats) {
     for (const char *image : {"image/png", "image/jpeg"})
       papplSystemAddMIMEFilter(system, image, Keep(format), ImageFilter, nullptr);
+  }
 }
 pappl_pr_driver_t *Drivers() { return List().drivers.data(); }
 

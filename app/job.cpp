@@ -19,6 +19,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -45,6 +48,7 @@ constexpr auto kFilterStallLimit = 120s;
 // What PAPPL keeps for a job between its raster callbacks: the filter
 // child, the page being passed on, and how the job has gone so far.
 struct JobState {
+  explicit JobState(pappl_job_t *job) : active(job) {}
   JobActivity active;
   const catalogue::Printer *printer = nullptr;
   pappl_device_t *device = nullptr;
@@ -55,6 +59,7 @@ struct JobState {
   std::string failure;                   // why, for the job's message
   BridgePage page;                       // the current page as the filter gets it
   std::vector<unsigned char> line;       // a converted line
+  unsigned linesWritten = 0;             // of the current page
   bool deviceFailed = false;
 };
 
@@ -199,7 +204,7 @@ bool FinishChild(pappl_job_t *job, JobState &state) {
     // A filter that has ended already is not signalled.
     // A filter that stopped reading may be ending on its own (a crash).
     if (papplJobIsCanceled(job)) state.filter->Kill("The job was canceled.");
-    else if (!state.failure.empty()) state.filter->Kill("The job was stopped.", 500ms);
+    else if (!state.failure.empty()) state.filter->CloseInput(), state.filter->Kill("The job was stopped.", 500ms);
     else state.filter->Drain();
     if (state.filter->stopped() && !state.filter->canceled() && state.failure.empty())
       stopped = state.filter->stopReason();
@@ -253,12 +258,41 @@ long long NowMilliseconds() {
 
 }  // namespace
 
-JobActivity::JobActivity() {
+// Which job our callbacks work on for each printer, and how many claims of
+// that job are alive (a PDF job claims in its filter and in StartJob).
+std::mutex gClaimLock;
+std::map<pappl_printer_t *, std::pair<pappl_job_t *, int>> gClaims;
+std::condition_variable gClaimReleased;
+
+JobActivity::JobActivity(pappl_job_t *job) : job_(job) {
   ++gActiveJobs;
   gLastActivity = NowMilliseconds();
+  std::unique_lock<std::mutex> lock(gClaimLock);
+  auto &claim = gClaims[papplJobGetPrinter(job)];
+  if (claim.second == 0 || claim.first == job) {
+    claim = {job, claim.second + 1};
+    owns_ = true;
+    return;
+  }
+  // The device PAPPL handed this job is the other job's: it is not touched,
+  // and this job ends only after the other has, so that PAPPL does not close
+  // the device under it.
+  const int other = papplJobGetID(claim.first);
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "PAPPL started this job while job %d was printing on the same printer.",
+              other);
+  gClaimReleased.wait(lock, [&] {
+    const auto it = gClaims.find(papplJobGetPrinter(job));
+    return it == gClaims.end() || it->second.second == 0;
+  });
+  papplJobSetMessage(job, "Job %d was printing on this printer when this one was started: it was not printed.", other);
 }
 
 JobActivity::~JobActivity() {
+  if (owns_) {
+    std::lock_guard<std::mutex> lock(gClaimLock);
+    auto it = gClaims.find(papplJobGetPrinter(job_));
+    if (it != gClaims.end() && --it->second.second == 0) gClaims.erase(it), gClaimReleased.notify_all();
+  }
   gLastActivity = NowMilliseconds();
   --gActiveJobs;
 }
@@ -279,7 +313,8 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s.", settings.error.c_str());
     return false;
   }
-  auto state = std::make_unique<JobState>();
+  auto state = std::make_unique<JobState>(job);
+  if (!state->active.owns()) return false;
   state->printer = entry;
   state->device = device;
   const std::string argument = FilterOptionArgument(settings.options);
@@ -320,6 +355,7 @@ bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
     return AbortChild(job);
   }
   cups_page_header2_t &header = state->page.header;
+  state->linesWritten = 0;
   if (!cupsRasterWriteHeader2(state->raster, &header)) {
     FailJob(job, *state, "The filter stopped reading the job.");
     return AbortChild(job);
@@ -337,19 +373,31 @@ bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
     if (!papplJobIsCanceled(job)) FailJob(job, *state, "The filter stopped reading the job.");
     return AbortChild(job);
   }
+  ++state->linesWritten;
   return true;
 }
 
-bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned) {
+bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned page) {
   JobState *state = StateOf(job);
-  if (state && papplJobIsCanceled(job)) return AbortChild(job);
-  return state != nullptr;
+  if (state == nullptr) return false;
+  if (papplJobIsCanceled(job)) return AbortChild(job);
+  // PAPPL ends a page of streamed raster that is cut short as if it were
+  // whole: such a page fails the job instead of printing as a whole page.
+  if (state->linesWritten < state->page.header.cupsHeight) {
+    FailJob(job, *state,
+            "Page " + std::to_string(page) + " ended after " + std::to_string(state->linesWritten) + " of its " +
+                std::to_string(state->page.header.cupsHeight) + " lines: the document is cut short.");
+    return AbortChild(job);
+  }
+  return true;
 }
 
 bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) { return EndState(job); }
 
 bool PrintFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
-  const JobActivity active;
+  const JobActivity active(job);
+  if (!active.owns()) return false;
+  if (papplJobIsCanceled(job)) return true;  // canceled before it started: PAPPL has removed the document
   const catalogue::Printer *entry = PrinterOf(papplJobGetPrinter(job));
   if (entry == nullptr || entry->nativeFormat.empty()) {
     papplJobSetMessage(job, "This printer takes no documents in its own command language.");
@@ -357,6 +405,7 @@ bool PrintFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
   }
   const char *filename = papplJobGetFilename(job);
   const int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
+  if (fd < 0 && papplJobIsCanceled(job)) return true;  // PAPPL removes a canceled job's document
   if (fd < 0) {
     papplJobSetMessage(job, "Unable to open the document: %s", strerror(errno));
     return false;

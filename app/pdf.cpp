@@ -149,7 +149,9 @@ bool RenderOnce(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *d
 
 // Every copy the job asks for is rendered anew: the pages are not kept.
 bool PdfFilter(pappl_job_t *job, pappl_device_t *device, void *) {
-  const JobActivity active;
+  const JobActivity active(job);
+  if (!active.owns()) return false;
+  if (papplJobIsCanceled(job)) return true;  // canceled before it started: PAPPL has removed the document
   const catalogue::Printer *entry = PrinterOf(papplJobGetPrinter(job));
   const char *file = papplJobGetFilename(job);
   if (entry == nullptr || file == nullptr) return false;

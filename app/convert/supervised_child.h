@@ -51,6 +51,8 @@ class SupervisedChild {
   // Up to `size` bytes of output: the count, 0 at its end, -1 when stopped.
   ssize_t Read(void *buffer, std::size_t size);
   bool ReadExactly(void *buffer, std::size_t size);
+  // Closes the child's input: it sees the end of its document.
+  void CloseInput();
   // Closes the input and passes the rest of the output to the sink.
   bool Drain();
   // Closes everything, waits for the child (killing it when stopped or past
@@ -75,7 +77,6 @@ class SupervisedChild {
   bool Watch();
   void Message(std::string line);
   void FlushRepeats();
-  void CloseInput();
 
   pappl_job_t *job_;
   std::string what_;

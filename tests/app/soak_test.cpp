@@ -6,7 +6,7 @@
 // answer throughout, leave no child, descriptor or thread behind, keep its
 // memory and log bounded and stop on SIGTERM within 10 s.
 //
-// DOTWEAVE_SOAK_JOBS sets the number of jobs of the loaded part (320).
+// DOTWEAVE_SOAK_JOBS sets the number of jobs of the loaded part (480).
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -92,7 +92,7 @@ bool Gs(const std::string &args) {
 
 int JobsFromEnvironment() {
   const char *n = std::getenv("DOTWEAVE_SOAK_JOBS");
-  return n && *n ? std::max(30, std::atoi(n)) : 320;
+  return n && *n ? std::max(30, std::atoi(n)) : 480;
 }
 
 std::size_t FileSize(const std::string &path) {
@@ -160,6 +160,15 @@ TEST(AppSoak, ManyClientsGoodHostileAndCancelledJobs) {
 
   AppServer server;
   ASSERT_TRUE(server.running());
+  // DOTWEAVE_SOAK_KEEP_LOG=FILE keeps the server's log, pass or fail.
+  struct KeepLog {
+    const AppServer &server;
+    ~KeepLog() {
+      if (const char *keep = std::getenv("DOTWEAVE_SOAK_KEEP_LOG"); keep && *keep) {
+        std::ofstream(keep) << server.log();
+      }
+    }
+  } keepLog{server};
   for (const auto &[name, driver] : std::vector<std::pair<std::string, std::string>>{
            {"zpl", "dotweave-zpl"}, {"eplpage", "dotweave-epl-page"}, {"dymo", "dotweave-dymo"},
            {"pcl", "dotweave-pcl"}, {"kv412", "kv412-a"}, {"needle", "lc586-a"}})
@@ -237,7 +246,7 @@ TEST(AppSoak, ManyClientsGoodHostileAndCancelledJobs) {
   ASSERT_EQ(waitpid(server.pid(), &waitStatus, WNOHANG), 0)
       << "the server ended (status " << waitStatus << "): " << ReadFile(server.stateDir() + "/server.out").substr(0, 4000)
       << server.jobLog();
-  int completed = 0, aborted = 0, canceled = 0, retries = 0;
+  int completed = 0, aborted = 0, canceled = 0, retries = 0, overlapped = 0;
   for (const Result &r : plan) {
     SCOPED_TRACE(r.doc.name + " job " + std::to_string(r.job.id) + " (" + r.job.name + ")");
     retries += r.busyRetries;
@@ -251,6 +260,11 @@ TEST(AppSoak, ManyClientsGoodHostileAndCancelledJobs) {
       EXPECT_EQ(r.job.state, IPP_JSTATE_CANCELED) << r.job.message;
       EXPECT_LT(r.cancelSeconds, 5.0);
       ++canceled;
+    } else if (r.job.state == IPP_JSTATE_ABORTED &&
+               r.job.message.find("was printing on this printer when this one was started") != std::string::npos) {
+      // PAPPL started a queued job while it printed streamed raster on the
+      // same printer (see app/app.h): refused without touching the device.
+      ++overlapped;
     } else {
       ASSERT_EQ(r.job.state, IPP_JSTATE_COMPLETED) << r.job.submitStatus << " " << r.job.submitMessage << " "
                                                    << r.job.message << server.jobLog();
@@ -259,8 +273,10 @@ TEST(AppSoak, ManyClientsGoodHostileAndCancelledJobs) {
     }
   }
   EXPECT_EQ(unanswered.load(), 0) << "of " << probes.load() << " probes";
-  std::printf("soak: %zu jobs in %.1f s: %d completed, %d hostile aborted, %d canceled; %d busy retries\n",
-              plan.size(), seconds, completed, aborted, canceled, retries);
+  std::printf("soak: %zu jobs in %.1f s: %d completed, %d hostile aborted, %d canceled; %d busy retries; "
+              "%d started by PAPPL beside streamed raster\n",
+              plan.size(), seconds, completed, aborted, canceled, retries, overlapped);
+  EXPECT_LE(overlapped, total / 20);
 
   // Nothing left behind once the last job has ended (PAPPL's client threads
   // end a moment after their connection).
