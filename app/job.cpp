@@ -405,7 +405,7 @@ bool PrintFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
   }
   const char *filename = papplJobGetFilename(job);
   const int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
-  if (fd < 0 && papplJobIsCanceled(job)) return true;  // PAPPL removes a canceled job's document
+  if (fd < 0 && convert::CanceledAfterAll(job)) return true;  // PAPPL removes a canceled job's document
   if (fd < 0) {
     papplJobSetMessage(job, "Unable to open the document: %s", strerror(errno));
     return false;

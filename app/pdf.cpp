@@ -138,6 +138,7 @@ bool RenderOnce(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *d
   const int status = gs.Finish();
   gsFailed = !papplJobIsCanceled(job) && ok &&
              (stopped || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || pages == before);
+  if (gsFailed && convert::CanceledAfterAll(job)) gsFailed = false;  // its document removed by Cancel-Job
   if (gsFailed) {
     why = stopped ? gs.stopReason() : gs.lastError();
     return false;
@@ -154,6 +155,7 @@ bool PdfFilter(pappl_job_t *job, pappl_device_t *device, void *) {
   if (papplJobIsCanceled(job)) return true;  // canceled before it started: PAPPL has removed the document
   const catalogue::Printer *entry = PrinterOf(papplJobGetPrinter(job));
   const char *file = papplJobGetFilename(job);
+  if (file == nullptr && convert::CanceledAfterAll(job)) return true;  // PAPPL removes a canceled job's document
   if (entry == nullptr || file == nullptr) return false;
   pappl_pr_options_t *options = papplJobCreatePrintOptions(job, 0, false);
   bool ok = StartJob(job, options, device);

@@ -66,7 +66,7 @@ bool ImageFilter(pappl_job_t *job, pappl_device_t *device, void *) {
   if (papplJobIsCanceled(job)) return true;  // canceled before it started: PAPPL has removed the document
   const char *file = papplJobGetFilename(job);
   const int fd = file ? open(file, O_RDONLY | O_CLOEXEC) : -1;
-  if (fd < 0 && papplJobIsCanceled(job)) return true;  // PAPPL removes a canceled job's document
+  if (fd < 0 && convert::CanceledAfterAll(job)) return true;  // PAPPL removes a canceled job's document
   if (fd < 0) return Fail(job, std::string("Unable to open the document: ") + std::strerror(errno));
   struct stat st {};
   fstat(fd, &st);

@@ -40,6 +40,21 @@ bool ServerStopping(pappl_job_t *job) {
   return app::ServerStopping() || papplSystemIsShutdown(papplPrinterGetSystem(papplJobGetPrinter(job)));
 }
 
+bool CanceledAfterAll(pappl_job_t *job) {
+  for (int i = 0; i < 20; ++i) {
+    if (papplJobIsCanceled(job)) return true;
+    usleep(50000);
+  }
+  // PAPPL 1.3.1 lets a job it has started processing overwrite the state a
+  // Cancel-Job set a moment before; the document is gone all the same. A job
+  // whose document PAPPL has let go of was canceled: it ends so.
+  if (!papplJobIsCanceled(job) && papplJobGetFilename(job) == nullptr) {
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "The job's document was removed by Cancel-Job: the job is canceled.");
+    papplJobCancel(job);
+  }
+  return papplJobIsCanceled(job);
+}
+
 std::chrono::milliseconds ConversionTime(long long bytes) {
   return std::chrono::seconds(20 + std::max(0LL, bytes) / 65536);
 }

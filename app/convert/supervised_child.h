@@ -99,6 +99,11 @@ class SupervisedChild {
 // jobs end at once instead of holding the shutdown up.
 bool ServerStopping(pappl_job_t *job);
 
+// A document that cannot be opened: Cancel-Job removes the job's document a
+// moment before the job reads as canceled. True when the job turns out
+// canceled within a second.
+bool CanceledAfterAll(pappl_job_t *job);
+
 // How long a conversion of `bytes` of document may take: 20 s and one more
 // for every 64 kB.
 std::chrono::milliseconds ConversionTime(long long bytes);

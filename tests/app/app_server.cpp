@@ -163,7 +163,8 @@ void AppServer::Start(std::map<std::string, std::string> env) {
   if (symlink(AppBinary().c_str(), binary_.c_str()) != 0) binary_ = AppBinary();
   std::vector<std::string> args = {binary_, "server", "-o", "server-port=" + std::to_string(port_), "-o",
                                    "listen-hostname=localhost", "-o", "state-directory=" + stateDir_, "-o",
-                                   "log-level=debug"};
+                                   "log-level=" + (env.count("DOTWEAVE_APP_LOG_LEVEL") ? env["DOTWEAVE_APP_LOG_LEVEL"]
+                                                                                       : std::string("debug"))};
   env.emplace("DOTWEAVE_FILTER", DOTWEAVE_BINARY);
   env.emplace("LSAN_OPTIONS", LsanOptions());
   std::vector<std::string> envStrings;

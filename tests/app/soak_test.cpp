@@ -7,7 +7,9 @@
 // memory and log bounded and stop on SIGTERM within 10 s.
 //
 // DOTWEAVE_SOAK_JOBS sets the number of jobs of the loaded part (480).
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <time.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -109,12 +111,17 @@ struct Result {
   std::string output;
 };
 
-TEST(AppSoak, ManyClientsGoodHostileAndCancelledJobs) {
-  TempDir dir;
+struct Documents {
+  std::vector<Doc> good, hostile;
+  std::string png, pdf;
+};
+
+// The soak's documents: good ones for each printer, and hostile ones.
+Documents MakeDocuments(const TempDir &dir) {
   const std::string sample = std::string(DOTWEAVE_SOURCE_DIR) + "/samples/label-4x6.ps";
   const std::string pdf = dir.path() + "/label.pdf", jpg = dir.path() + "/label.jpg";
-  ASSERT_TRUE(Gs("-sDEVICE=pdfwrite -o " + pdf + " " + sample));
-  ASSERT_TRUE(Gs("-sDEVICE=jpeggray -r100 -o " + jpg + " " + sample));
+  if (!Gs("-sDEVICE=pdfwrite -o " + pdf + " " + sample) || !Gs("-sDEVICE=jpeggray -r100 -o " + jpg + " " + sample))
+    return {};
 
   const std::string label1 = PwgRasterFile(dir, "label1.pwg", {Pattern(812, 300, 1, 203)});
   const std::string dymo1 = PwgRasterFile(dir, "dymo1.pwg", {Pattern(600, 300, 1, 300)});
@@ -123,7 +130,7 @@ TEST(AppSoak, ManyClientsGoodHostileAndCancelledJobs) {
   const std::string png = PngFile(dir, "label.png", 812, 400, GrayPattern(812, 400), 1, 203);
   const std::string zpl = dir.Write("label.zpl", "^XA^FO50,50^GB300,200,8^FS^FO80,300^A0N,40,40^FDdotweave^FS^XZ\n");
 
-  std::vector<Doc> good = {
+  const std::vector<Doc> good = {
       {"zpl-pwg", "zpl", label1, "image/pwg-raster", true, false}, {"zpl-png", "zpl", png, "image/png"},
       {"zpl-jpg", "zpl", jpg, "image/jpeg"},                       {"zpl-pdf", "zpl", pdf, "application/pdf"},
       {"zpl-raw", "zpl", zpl, "application/vnd.zebra-zpl"},        {"epl-pwg", "eplpage", label1, "image/pwg-raster", true, false},
@@ -158,6 +165,19 @@ TEST(AppSoak, ManyClientsGoodHostileAndCancelledJobs) {
       {"noise-jpg", "kv412", dir.Write("noise.jpg", "\xFF\xD8\xFF" + noise), "image/jpeg", false},
   };
 
+  return {good, hostile, png, pdf};
+}
+
+const std::vector<std::pair<std::string, std::string>> kPrinters = {
+    {"zpl", "dotweave-zpl"}, {"eplpage", "dotweave-epl-page"}, {"dymo", "dotweave-dymo"},
+    {"pcl", "dotweave-pcl"}, {"kv412", "kv412-a"},           {"needle", "lc586-a"}};
+
+TEST(AppSoak, ManyClientsGoodHostileAndCancelledJobs) {
+  TempDir dir;
+  const Documents docs = MakeDocuments(dir);
+  ASSERT_FALSE(docs.good.empty()) << "Ghostscript could not make the documents";
+  const std::vector<Doc> &good = docs.good, &hostile = docs.hostile;
+  const std::string &png = docs.png, &pdf = docs.pdf;
   AppServer server;
   ASSERT_TRUE(server.running());
   // DOTWEAVE_SOAK_KEEP_LOG=FILE keeps the server's log, pass or fail.
@@ -169,10 +189,7 @@ TEST(AppSoak, ManyClientsGoodHostileAndCancelledJobs) {
       }
     }
   } keepLog{server};
-  for (const auto &[name, driver] : std::vector<std::pair<std::string, std::string>>{
-           {"zpl", "dotweave-zpl"}, {"eplpage", "dotweave-epl-page"}, {"dymo", "dotweave-dymo"},
-           {"pcl", "dotweave-pcl"}, {"kv412", "kv412-a"}, {"needle", "lc586-a"}})
-    ASSERT_TRUE(server.AddPrinter(name, driver)) << name;
+  for (const auto &[name, driver] : kPrinters) ASSERT_TRUE(server.AddPrinter(name, driver)) << name;
 
   // Each good document printed alone: the reference. Then the warm-up goes
   // on to 50 jobs.
@@ -307,3 +324,101 @@ TEST(AppSoak, ManyClientsGoodHostileAndCancelledJobs) {
 }
 
 }  // namespace
+
+namespace {
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+}
+
+// When the job's last byte reached its file: device.
+double LastByteSeconds(const std::string &outDir, const std::string &jobName) {
+  DIR *d = opendir(outDir.c_str());
+  if (d == nullptr) return 0;
+  double when = 0;
+  while (dirent *e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name.rfind(jobName + ".", 0) != 0) continue;
+    struct stat st {};
+    if (stat((outDir + "/" + name).c_str(), &st) == 0)
+      when = static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) / 1e9;
+  }
+  closedir(d);
+  return when;
+}
+
+double WallSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_REALTIME, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+long PeakRssKilobytes(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(f, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+}  // namespace
+
+// Benchmarks, run by bench/app-soak-bench.sh (not by ctest): the soak's good
+// jobs from four clients, and a server with 100 printers.
+TEST(AppSoakBench, DISABLED_GoodJobs) {
+  TempDir dir;
+  const Documents docs = MakeDocuments(dir);
+  ASSERT_FALSE(docs.good.empty());
+  AppServer server(std::map<std::string, std::string>{{"DOTWEAVE_APP_LOG_LEVEL", "warn"}});
+  ASSERT_TRUE(server.running());
+  for (const auto &[name, driver] : kPrinters) ASSERT_TRUE(server.AddPrinter(name, driver)) << name;
+  const int total = JobsFromEnvironment();
+  std::vector<Doc> plan;
+  for (int i = 0; i < total; ++i) plan.push_back(docs.good[static_cast<std::size_t>(i) % docs.good.size()]);
+  std::vector<double> latency(plan.size(), 0);
+  std::atomic<std::size_t> next{0};
+  std::atomic<int> failed{0};
+  const double start = WallSeconds();
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 4; ++c)
+    clients.emplace_back([&] {
+      for (std::size_t i; (i = next++) < plan.size();) {
+        const Doc &d = plan[i];
+        const double submitted = WallSeconds();
+        JobOutcome j = server.Submit(d.printer, d.file, d.format);
+        while (j.submitStatus == IPP_STATUS_ERROR_BUSY) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          j = server.Submit(d.printer, d.file, d.format);
+        }
+        j = server.Wait(d.printer, j, 120);
+        if (j.state != IPP_JSTATE_COMPLETED) ++failed;
+        else latency[i] = LastByteSeconds(server.outDir(d.printer), j.name) - submitted;
+      }
+    });
+  for (std::thread &t : clients) t.join();
+  const double seconds = WallSeconds() - start;
+  EXPECT_EQ(failed.load(), 0);
+  std::printf("good jobs: %d in %.1f s: %.1f jobs/s; submit to last device byte: median %.0f ms, p99 %.0f ms "
+              "(busy retries included); peak resident memory %.1f MiB\n",
+              total, seconds, total / seconds, 1000 * Percentile(latency, 0.5), 1000 * Percentile(latency, 0.99),
+              static_cast<double>(PeakRssKilobytes(server.pid())) / 1024);
+}
+
+TEST(AppSoakBench, DISABLED_HundredPrinters) {
+  AppServer server;
+  ASSERT_TRUE(server.running());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const long before = server.RssKilobytes();
+  for (int i = 0; i < 100; ++i)
+    ASSERT_TRUE(server.AddPrinter("p" + std::to_string(i), kPrinters[static_cast<std::size_t>(i) % kPrinters.size()].second));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const long after = server.RssKilobytes();
+  const auto t0 = Clock::now();
+  const FilterResult printers = server.Command("printers", {});
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+  EXPECT_EQ(printers.exitStatus, 0);
+  std::printf("100 printers: %.1f kB of resident memory each (%ld kB before, %ld kB after); `printers` %.0f ms\n",
+              static_cast<double>(after - before) / 100, before, after, ms);
+}

@@ -47,3 +47,6 @@ target_compile_definitions(app_soak_tests PRIVATE DOTWEAVE_APP_BINARY="$<TARGET_
 add_dependencies(app_soak_tests dotweave-app dotweave-image dotweave_ppds)
 add_test(NAME app.soak COMMAND app_soak_tests)
 set_tests_properties(app.soak PROPERTIES LABELS app TIMEOUT 600 RUN_SERIAL TRUE)
+if(DOTWEAVE_SANITIZE)
+  set_tests_properties(app.soak PROPERTIES ENVIRONMENT DOTWEAVE_SOAK_JOBS=200)
+endif()
