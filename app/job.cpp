@@ -406,6 +406,10 @@ bool PrintFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
   const char *filename = papplJobGetFilename(job);
   const int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
   if (fd < 0 && convert::CanceledAfterAll(job)) return true;  // PAPPL removes a canceled job's document
+  if (fd < 0 && filename == nullptr) {
+    papplJobSetMessage(job, "%s", convert::kDocumentGone);
+    return false;
+  }
   if (fd < 0) {
     papplJobSetMessage(job, "Unable to open the document: %s", strerror(errno));
     return false;

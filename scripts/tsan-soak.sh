@@ -19,7 +19,7 @@ mkdir -p "$REPORTS"
 echo "==> tsan soak"
 status=0
 TSAN_OPTIONS="log_path=$REPORTS/report second_deadlock_stack=1 suppressions=$ROOT/tests/app/tsan-pappl.supp" \
-DOTWEAVE_SOAK_JOBS=${DOTWEAVE_SOAK_JOBS:-120} "$DIR/tests/app_soak_tests" || status=$?
+DOTWEAVE_SOAK_LOG_LEVEL=warn DOTWEAVE_SOAK_JOBS=${DOTWEAVE_SOAK_JOBS:-120} "$DIR/tests/app_soak_tests" || status=$?
 if [ -n "$(ls "$REPORTS")" ]; then
   cat "$REPORTS"/*
   echo "ThreadSanitizer reported the above" >&2

@@ -67,6 +67,7 @@ bool ImageFilter(pappl_job_t *job, pappl_device_t *device, void *) {
   const char *file = papplJobGetFilename(job);
   const int fd = file ? open(file, O_RDONLY | O_CLOEXEC) : -1;
   if (fd < 0 && convert::CanceledAfterAll(job)) return true;  // PAPPL removes a canceled job's document
+  if (fd < 0 && file == nullptr) return Fail(job, convert::kDocumentGone);
   if (fd < 0) return Fail(job, std::string("Unable to open the document: ") + std::strerror(errno));
   struct stat st {};
   fstat(fd, &st);

@@ -103,6 +103,10 @@ bool ServerStopping(pappl_job_t *job);
 // moment before the job reads as canceled. True when the job turns out
 // canceled within a second.
 bool CanceledAfterAll(pappl_job_t *job);
+// The job's message when its document is gone and it does not read as
+// canceled all the same.
+inline constexpr const char *kDocumentGone =
+    "The job's document is gone: Cancel-Job removed it as PAPPL started the job.";
 
 // How long a conversion of `bytes` of document may take: 20 s and one more
 // for every 64 kB.
