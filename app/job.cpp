@@ -280,7 +280,9 @@ JobActivity::JobActivity(pappl_job_t *job) : job_(job) {
   const int other = papplJobGetID(claim.first);
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "PAPPL started this job while job %d was printing on the same printer.",
               other);
-  gClaimReleased.wait(lock, [&] {
+  // Bounded: a job PAPPL dropped without its end-job callback would hold
+  // the claim for good.
+  gClaimReleased.wait_for(lock, std::chrono::seconds(30), [&] {
     const auto it = gClaims.find(papplJobGetPrinter(job));
     return it == gClaims.end() || it->second.second == 0;
   });

@@ -106,6 +106,9 @@ bool ImageFilter(pappl_job_t *job, pappl_device_t *device, void *) {
   const bool printed = papplJobFilterImage(job, device, options, pixels.data(), static_cast<int>(info.width),
                                            static_cast<int>(info.height), static_cast<int>(info.channels),
                                            static_cast<int>(info.ppi), false);
+  // PAPPL may return without the end-job callback (a canceled job): the
+  // filter child and the job's state end here then.
+  if (papplJobGetData(job)) EndJob(job, options, device);
   papplJobDeletePrintOptions(options);
   return printed || papplJobIsCanceled(job);  // PAPPL would call a canceled job that failed aborted
 }
