@@ -101,7 +101,7 @@ TEST_F(AppBadInput, HugeOrDamagedImagesAreAbortedWithTheReason) {
   const JobOutcome c = server_.Wait("kv412", server_.Submit("kv412", cut, "image/png"), 20);
   EXPECT_EQ(c.state, IPP_JSTATE_ABORTED) << c.message;
   EXPECT_NE(c.message.find("The PNG file is damaged"), std::string::npos) << c.message;
-  const std::string jpeg = dir_.Write("cut.jpg", std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 13));
+  const std::string jpeg = dir_.Write("cut.jpg", std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11));
   const JobOutcome k = server_.Wait("zpl", server_.Submit("zpl", jpeg, "image/jpeg"), 20);
   EXPECT_EQ(k.state, IPP_JSTATE_ABORTED) << k.message;
   EXPECT_NE(k.message.find("The JPEG file is damaged"), std::string::npos) << k.message;
