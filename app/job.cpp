@@ -59,11 +59,20 @@ struct JobState {
   std::string failure;                   // why, for the job's message
   BridgePage page;                       // the current page as the filter gets it
   std::vector<unsigned char> line;       // a converted line
+  std::recursive_mutex inUse;            // held by the callback working on it
   unsigned linesWritten = 0;             // of the current page
   bool deviceFailed = false;
 };
 
-JobState *StateOf(pappl_job_t *job) { return static_cast<JobState *>(papplJobGetData(job)); }
+// A job's state is taken from the job under this lock, so that only one
+// thread ends it, and each callback holds the state's `inUse` while it
+// works on it, so that it is not deleted under the callback.
+std::mutex gStateLock;
+
+JobState *StateOf(pappl_job_t *job) {
+  std::lock_guard<std::mutex> lock(gStateLock);
+  return static_cast<JobState *>(papplJobGetData(job));
+}
 
 // The one place where a job's bytes go to the printer. After a failed write
 // the rest is dropped, so that the filter can finish.
@@ -233,10 +242,18 @@ bool FinishChild(pappl_job_t *job, JobState &state) {
 
 // Frees the job's state, its filter ended first.
 bool EndState(pappl_job_t *job) {
-  JobState *state = StateOf(job);
-  if (state == nullptr) return false;
-  const bool ok = FinishChild(job, *state);
-  papplJobSetData(job, nullptr);
+  JobState *state = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(gStateLock);
+    state = static_cast<JobState *>(papplJobGetData(job));
+    if (state == nullptr) return false;
+    papplJobSetData(job, nullptr);
+  }
+  bool ok;
+  {
+    std::lock_guard<std::recursive_mutex> busy(state->inUse);
+    ok = FinishChild(job, *state);
+  }
   delete state;
   return ok;
 }
@@ -346,21 +363,22 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
 bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
   JobState *state = StateOf(job);
   if (state == nullptr) return false;
-  if (papplJobIsCanceled(job)) return AbortChild(job);
+  std::unique_lock<std::recursive_mutex> busy(state->inUse);
+  if (papplJobIsCanceled(job)) return busy.unlock(), AbortChild(job);
   if (convert::ServerStopping(job)) {
     FailJob(job, *state, "The server is shutting down.");
-    return AbortChild(job);
+    return busy.unlock(), AbortChild(job);
   }
   state->page = BridgePageOf(*state->printer, state->headerTemplate, options->header);
   if (!state->page.error.empty()) {
     FailJob(job, *state, state->page.error);
-    return AbortChild(job);
+    return busy.unlock(), AbortChild(job);
   }
   cups_page_header2_t &header = state->page.header;
   state->linesWritten = 0;
   if (!cupsRasterWriteHeader2(state->raster, &header)) {
     FailJob(job, *state, "The filter stopped reading the job.");
-    return AbortChild(job);
+    return busy.unlock(), AbortChild(job);
   }
   return true;
 }
@@ -369,11 +387,12 @@ bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
                const unsigned char *line) {
   JobState *state = StateOf(job);
   if (state == nullptr) return false;
+  std::unique_lock<std::recursive_mutex> busy(state->inUse);
   const std::span<const unsigned char> out = BridgeLine(state->page, options->header, line, state->line);
   const auto bytes = static_cast<unsigned>(out.size());
   if (cupsRasterWritePixels(state->raster, const_cast<unsigned char *>(out.data()), bytes) != bytes) {
     if (!papplJobIsCanceled(job)) FailJob(job, *state, "The filter stopped reading the job.");
-    return AbortChild(job);
+    return busy.unlock(), AbortChild(job);
   }
   ++state->linesWritten;
   return true;
@@ -382,14 +401,15 @@ bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
 bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned page) {
   JobState *state = StateOf(job);
   if (state == nullptr) return false;
-  if (papplJobIsCanceled(job)) return AbortChild(job);
+  std::unique_lock<std::recursive_mutex> busy(state->inUse);
+  if (papplJobIsCanceled(job)) return busy.unlock(), AbortChild(job);
   // PAPPL ends a page of streamed raster that is cut short as if it were
   // whole: such a page fails the job instead of printing as a whole page.
   if (state->linesWritten < state->page.header.cupsHeight) {
     FailJob(job, *state,
             "Page " + std::to_string(page) + " ended after " + std::to_string(state->linesWritten) + " of its " +
                 std::to_string(state->page.header.cupsHeight) + " lines: the document is cut short.");
-    return AbortChild(job);
+    return busy.unlock(), AbortChild(job);
   }
   return true;
 }
