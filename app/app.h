@@ -16,6 +16,7 @@ struct Paths {
   std::string ppdDir;     // the drivers' PPD files, written from the catalogue
   std::string ghostscript = "gs";
   std::string testPage;   // PNG printed by "print test page"
+  std::string imageDecoder;  // dotweave-image, the PNG and JPEG decoder child
 };
 extern Paths gPaths;
 
@@ -58,5 +59,46 @@ bool PrintFile(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *de
 
 // PDF documents: rendered by Ghostscript, then printed like raster pages.
 bool PdfFilter(pappl_job_t *job, pappl_device_t *device, void *data);
+
+// PNG and JPEG documents: decoded by the dotweave-image child, then printed
+// by PAPPL's image printing through the raster callbacks.
+bool ImageFilter(pappl_job_t *job, pappl_device_t *device, void *data);
+
+// The driver format of the OEM printers, which have no language of their own
+// that clients send. PAPPL takes a document through a filter registered for
+// the driver's format before its own (its built-in PNG and JPEG readers run
+// in the server process): the image filters are registered for each driver
+// format, this one included.
+inline constexpr const char *kOemDriverFormat = "application/vnd.dotweave-oem";
+
+// A job our callbacks are working on: for the state save (main.cpp), and a
+// claim on its printer. PAPPL 1.3.1 prints PWG and Apple raster while it
+// streams in, outside its queue (every raster job, typed by the client or by
+// PAPPL), and may start a queued job on the same printer meanwhile; both get
+// the one device, which the first to end closes (the server crashed so).
+// The second job waits until the first has ended and fails without touching
+// the device.
+class JobActivity {
+ public:
+  explicit JobActivity(pappl_job_t *job);
+  ~JobActivity();
+  JobActivity(const JobActivity &) = delete;
+  JobActivity &operator=(const JobActivity &) = delete;
+  // False when another job holds the printer; the job is failed with the reason.
+  bool owns() const { return owns_; }
+
+ private:
+  pappl_job_t *job_;
+  bool owns_ = false;
+};
+// True when no job has been worked on for `quiet` milliseconds.
+bool JobsQuietFor(long long quietMilliseconds);
+
+// Set when the server has been told to stop (SIGTERM, SIGINT, or PAPPL's
+// own shutdown): jobs end at once instead of holding the shutdown up.
+bool ServerStopping();
+
+// Registers the document filters on a system that is not running yet.
+void AddDocumentFilters(pappl_system_t *system);
 
 }  // namespace app

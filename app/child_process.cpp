@@ -33,7 +33,9 @@ std::vector<std::string> CurrentEnvironment() {
   return env;
 }
 
-bool Spawn(std::vector<std::string> args, std::vector<std::string> env, bool withInput, ChildProcess &child) {
+bool Spawn(std::vector<std::string> args, std::vector<std::string> env, bool withInput, ChildProcess &child,
+           int inputFd) {
+  if (inputFd >= 0) withInput = false;
   int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
   if ((withInput && pipe2(in, O_CLOEXEC) != 0) || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     const int saved = errno;
@@ -44,9 +46,11 @@ bool Spawn(std::vector<std::string> args, std::vector<std::string> env, bool wit
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (withInput) posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  else if (inputFd >= 0) posix_spawn_file_actions_adddup2(&actions, inputFd, 0);
   else posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   sigset_t none, defaults;

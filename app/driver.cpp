@@ -1,6 +1,7 @@
 // The drivers: one per catalogue printer, named as its PPD file. The driver
 // callback fills every field of PAPPL's driver record from the catalogue (a
 // record left partly filled has crashed PAPPL 1.3.1 while it prepared a job).
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -269,6 +270,18 @@ void EnsureSupplies(pappl_printer_t *printer) {
 }
 
 int DriverCount() { return static_cast<int>(List().drivers.size()); }
+
+void AddDocumentFilters(pappl_system_t *system) {
+  papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
+  std::vector<std::string> formats = {kOemDriverFormat};
+  for (const catalogue::Printer &p : catalogue::Printers())
+    if (!p.nativeFormat.empty() && std::find(formats.begin(), formats.end(), p.nativeFormat) == formats.end())
+      formats.push_back(p.nativeFormat);
+  for (const std::string &format : formats) {
+    for (const char *image : {"image/png", "image/jpeg"})
+      papplSystemAddMIMEFilter(system, image, Keep(format), ImageFilter, nullptr);
+  }
+}
 pappl_pr_driver_t *Drivers() { return List().drivers.data(); }
 
 const catalogue::Printer *PrinterOf(pappl_printer_t *printer) {
@@ -299,8 +312,9 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   d->delete_cb = status::ForgetPrinter;
   d->identify_cb = Identify;
   // Only the label languages have a language of their own to pass through;
-  // PAPPL refuses a raw-printing driver without a format.
-  d->printfile_cb = p->nativeFormat.empty() ? nullptr : PrintFile;
+  // the OEM printers' format is only there to route images (see app.h), and
+  // PrintFile refuses documents in it.
+  d->printfile_cb = PrintFile;
   d->rendjob_cb = EndJob;
   d->rendpage_cb = EndPage;
   d->rstartjob_cb = StartJob;
@@ -309,7 +323,7 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   d->status_cb = UpdateStatus;
   d->testpage_cb = TestPage;
 
-  d->format = p->nativeFormat.empty() ? nullptr : Keep(p->nativeFormat);
+  d->format = p->nativeFormat.empty() ? kOemDriverFormat : Keep(p->nativeFormat);
   Copy(d->make_and_model, sizeof d->make_and_model, p->manufacturer + " " + p->model);
   d->ppm = label ? 30 : 10;
   d->ppm_color = 0;

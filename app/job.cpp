@@ -5,125 +5,93 @@
 // filter keeps process-wide state and is not re-entrant, and PAPPL prints on
 // several printers at once: one child per job keeps the jobs apart, and a
 // filter that fails or crashes fails its job, never the server.
+//
+// Everything of a job happens in the thread PAPPL prints it from: the raster
+// is written to the child, the child's output copied to the device and its
+// messages logged in one loop (convert::SupervisedChild) that also watches
+// for cancel and shutdown. No thread of ours calls into PAPPL.
 #include <cups/ppd.h>
 #include <cups/raster.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/app.h"
 #include "app/bridge.h"
-#include "app/settings.h"
 #include "app/child_process.h"
+#include "app/convert/supervised_child.h"
+#include "app/settings.h"
 #include "app/status/poller.h"
 
 namespace app {
 namespace {
 
-// One running filter child and the thread that copies its output to the device.
-struct FilterChild {
+using namespace std::chrono_literals;
+
+// A filter that neither reads nor writes for this long has hung.
+constexpr auto kFilterStallLimit = 120s;
+
+// What PAPPL keeps for a job between its raster callbacks: the filter
+// child, the page being passed on, and how the job has gone so far.
+struct JobState {
+  explicit JobState(pappl_job_t *job) : active(job) {}
+  JobActivity active;
   const catalogue::Printer *printer = nullptr;
-  pid_t pid = -1;
-  int toChild = -1;
+  pappl_device_t *device = nullptr;
+  convert::LogBudget budget;
+  std::unique_ptr<convert::SupervisedChild> filter;
   cups_raster_t *raster = nullptr;
   cups_page_header2_t headerTemplate{};  // the fields the PPD's options set
-  std::thread pump;
-  bool terminated = false;   // SIGTERM sent
-  std::string failure;       // why, for the job's message
-  BridgePage page;                  // the current page as the filter gets it
-  std::vector<unsigned char> line;  // a converted line
-  // Written by the pump thread, read after it has been joined.
-  std::string lastError;     // the child's last ERROR line
+  std::string failure;                   // why, for the job's message
+  BridgePage page;                       // the current page as the filter gets it
+  std::vector<unsigned char> line;       // a converted line
+  std::recursive_mutex inUse;            // held by the callback working on it
+  unsigned linesWritten = 0;             // of the current page
   bool deviceFailed = false;
 };
 
-void CloseFd(int &fd) {
-  if (fd >= 0) close(fd);
-  fd = -1;
+// A job's state is taken from the job under this lock, so that only one
+// thread ends it, and each callback holds the state's `inUse` while it
+// works on it, so that it is not deleted under the callback.
+std::mutex gStateLock;
+
+JobState *StateOf(pappl_job_t *job) {
+  std::lock_guard<std::mutex> lock(gStateLock);
+  return static_cast<JobState *>(papplJobGetData(job));
 }
 
-FilterChild *ChildOf(pappl_job_t *job) { return static_cast<FilterChild *>(papplJobGetData(job)); }
-
-void Terminate(FilterChild &child) {
-  if (child.pid > 0 && !child.terminated) {
-    kill(child.pid, SIGTERM);
-    child.terminated = true;
+// The one place where a job's bytes go to the printer. After a failed write
+// the rest is dropped, so that the filter can finish.
+bool WriteToDevice(pappl_job_t *job, pappl_device_t *device, bool &failed, const unsigned char *data,
+                   std::size_t size) {
+  if (failed) return false;
+  if (papplDeviceWrite(device, data, size) < 0) {
+    failed = true;
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to write to the printer: %s", strerror(errno));
+    return false;
   }
+  return true;
 }
 
-std::string TrimmedLine(std::string line) {
-  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-  return line;
-}
-
-// One status line of the filter: ERROR lines become the job's message when
-// it fails; at debug level every line goes to the log.
-void FilterStatusLine(pappl_job_t *job, FilterChild &child, const std::string &raw) {
-  const std::string line = TrimmedLine(raw);
-  if (line.empty()) return;
-  if (line.compare(0, 6, "ERROR:") == 0) {
-    std::size_t start = 6;
-    while (start < line.size() && line[start] == ' ') ++start;
-    child.lastError = line.substr(start);
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Filter: %s", line.c_str());
-  } else if (line.compare(0, 8, "WARNING:") == 0) {
-    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Filter: %s", line.c_str());
-  } else {
-    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Filter: %s", line.c_str());
-  }
-}
-
-// Copies the child's standard output to the device and reads its status
-// lines, until the child has closed both.
-void Pump(pappl_job_t *job, pappl_device_t *device, FilterChild *child, int outFd, int errFd) {
-  std::vector<unsigned char> buffer(65536);
-  std::string pending;
-  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-  int open = 2;
-  while (open > 0) {
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (pollfd &p : fds) {
-      if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      const ssize_t n = read(p.fd, buffer.data(), buffer.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        close(p.fd);
-        p.fd = -1;
-        --open;
-        continue;
-      }
-      if (p.fd == outFd) {
-        if (child->deviceFailed) continue;  // drain, so that the child can finish
-        if (papplDeviceWrite(device, buffer.data(), static_cast<size_t>(n)) < 0) {
-          child->deviceFailed = true;
-          papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to write to the printer: %s", strerror(errno));
-        }
-      } else {
-        pending.append(reinterpret_cast<const char *>(buffer.data()), static_cast<size_t>(n));
-        for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos; pending.erase(0, nl + 1))
-          FilterStatusLine(job, *child, pending.substr(0, nl));
-        if (pending.size() > 4096) FilterStatusLine(job, *child, pending), pending.clear();
-      }
-    }
-  }
-  if (!pending.empty()) FilterStatusLine(job, *child, pending);
-  if (!child->deviceFailed) papplDeviceFlush(device);
+// libcups's raster writer hands its bytes here, and they go to the filter.
+ssize_t RasterToFilter(void *context, unsigned char *buffer, size_t length) {
+  auto *state = static_cast<JobState *>(context);
+  return state->filter->Write(buffer, length) ? static_cast<ssize_t>(length) : -1;
 }
 
 std::vector<std::string> ChildEnvironment(pappl_printer_t *printer, const catalogue::Printer &entry) {
@@ -139,19 +107,18 @@ std::vector<std::string> ChildEnvironment(pappl_printer_t *printer, const catalo
   return env;
 }
 
-// Starts the filter with its standard streams on three pipes.
-bool SpawnFilter(pappl_job_t *job, FilterChild &child, const std::string &optionArgument, int &outFd,
-                 int &errFd) {
+// Starts the filter with its standard input on a pipe and its output going
+// to the device.
+bool SpawnFilter(pappl_job_t *job, JobState &state, const std::string &optionArgument) {
   std::vector<std::string> args = {gPaths.filter, std::to_string(papplJobGetID(job)),
                                    papplJobGetUsername(job) ? papplJobGetUsername(job) : "guest",
                                    papplJobGetName(job) ? papplJobGetName(job) : "", "1", optionArgument};
-  ChildProcess process;
-  if (!Spawn(std::move(args), ChildEnvironment(papplJobGetPrinter(job), *child.printer), true, process)) return false;
-  child.pid = process.pid;
-  child.toChild = process.input;
-  outFd = process.output;
-  errFd = process.errors;
-  return true;
+  state.filter = std::make_unique<convert::SupervisedChild>(job, "Filter", state.budget);
+  state.filter->SetStallLimit(kFilterStallLimit);
+  state.filter->sink = [job, &state](const unsigned char *data, std::size_t size) {
+    return WriteToDevice(job, state.device, state.deviceFailed, data, size);
+  };
+  return state.filter->Start(std::move(args), ChildEnvironment(papplJobGetPrinter(job), *state.printer), -2);
 }
 
 // The raster header fields that the PPD's marked options set (darkness in
@@ -231,71 +198,128 @@ IppSettings SettingsOf(pappl_job_t *job, const pappl_pr_options_t &options, cons
   return s;
 }
 
-void FailJob(pappl_job_t *job, FilterChild &child, const std::string &why) {
-  if (child.failure.empty()) child.failure = why;
+void FailJob(pappl_job_t *job, JobState &state, const std::string &why) {
+  if (state.failure.empty()) state.failure = why;
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
 }
 
-// Waits for the child and turns how it ended into the job's result.
-bool FinishChild(pappl_job_t *job, FilterChild &child) {
-  if (child.raster) cupsRasterClose(child.raster), child.raster = nullptr;
-  CloseFd(child.toChild);
-  if (child.pump.joinable()) child.pump.join();
+// Ends the filter (its output all sent, or it killed when the job was
+// canceled or the server stops) and turns how it ended into the job's result.
+bool FinishChild(pappl_job_t *job, JobState &state) {
+  if (state.raster) cupsRasterClose(state.raster), state.raster = nullptr;
   int status = 0;
-  if (child.pid > 0) {
-    while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
-    }
+  std::string stopped;
+  bool killed = false;
+  if (state.filter) {
+    // A filter that has ended already is not signalled.
+    // A filter that stopped reading may be ending on its own (a crash).
+    if (papplJobIsCanceled(job)) state.filter->Kill("The job was canceled.");
+    else if (!state.failure.empty()) state.filter->CloseInput(), state.filter->Kill("The job was stopped.", 500ms);
+    else state.filter->Drain();
+    if (state.filter->stopped() && !state.filter->canceled() && state.failure.empty())
+      stopped = state.filter->stopReason();
+    killed = state.filter->stopped();
+    status = state.filter->Finish();
   }
-  child.pid = -1;
+  if (!state.deviceFailed) papplDeviceFlush(state.device);
   if (papplJobIsCanceled(job)) return true;
   // The most telling reason first: a crash, then the filter's own ERROR line,
   // then what the application saw go wrong.
   std::string why;
-  if (child.deviceFailed) why = "Unable to send the job to the printer.";
-  else if (WIFSIGNALED(status)) why = "The dotweave filter crashed (signal " + std::to_string(WTERMSIG(status)) + ").";
+  if (state.deviceFailed) why = "Unable to send the job to the printer.";
+  else if (!stopped.empty()) why = stopped;
+  else if (WIFSIGNALED(status) && !killed)
+    why = "The dotweave filter crashed (signal " + std::to_string(WTERMSIG(status)) + ").";
+  else if (!state.failure.empty()) why = state.failure;
   else if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
-    why = child.lastError.empty() ? "The dotweave filter failed with status " + std::to_string(WEXITSTATUS(status)) + "."
-                                  : child.lastError;
-  else why = child.failure;
+    why = state.filter->lastError().empty()
+              ? "The dotweave filter failed with status " + std::to_string(WEXITSTATUS(status)) + "."
+              : state.filter->lastError();
   if (why.empty()) return true;
   papplJobSetMessage(job, "%s", why.c_str());
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
   return false;
 }
 
+// Frees the job's state, its filter ended first.
+bool EndState(pappl_job_t *job) {
+  JobState *state = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(gStateLock);
+    state = static_cast<JobState *>(papplJobGetData(job));
+    if (state == nullptr) return false;
+    papplJobSetData(job, nullptr);
+  }
+  bool ok;
+  {
+    std::lock_guard<std::recursive_mutex> busy(state->inUse);
+    ok = FinishChild(job, *state);
+  }
+  delete state;
+  return ok;
+}
+
 // PAPPL ends a job whose page or line callback failed without calling the
 // end-job callback: the child is reaped and the job's reason set right away.
 bool AbortChild(pappl_job_t *job) {
-  FilterChild *child = ChildOf(job);
-  if (child == nullptr) return false;
-  Terminate(*child);
-  FinishChild(job, *child);
-  papplJobSetData(job, nullptr);
-  delete child;
+  EndState(job);
   return false;
 }
 
-// PNG images above this size are refused: a 4 x 6 inch label at 600 dpi is
-// 2400 x 3600 pixels, a US letter page at 300 dpi 2550 x 3300.
-constexpr std::uint64_t kMaxPngPixels = 64ull * 1000 * 1000;
+std::atomic<int> gActiveJobs{0};
+std::atomic<long long> gLastActivity{0};
 
-// The pixel count a PNG document's header declares, 0 when it has none.
-std::uint64_t PngPixels(const char *filename) {
-  unsigned char head[24];
-  FILE *f = filename ? std::fopen(filename, "rb") : nullptr;
-  if (f == nullptr) return 0;
-  const std::size_t n = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
-  if (n < sizeof head || std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) != 0 || std::memcmp(head + 12, "IHDR", 4) != 0)
-    return 0;
-  auto be32 = [&](int at) {
-    return (std::uint64_t{head[at]} << 24) | (std::uint64_t{head[at + 1]} << 16) | (std::uint64_t{head[at + 2]} << 8) |
-           head[at + 3];
-  };
-  return be32(16) * be32(20);
+long long NowMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
+
+// Which job our callbacks work on for each printer, and how many claims of
+// that job are alive (a PDF job claims in its filter and in StartJob).
+std::mutex gClaimLock;
+std::map<pappl_printer_t *, std::pair<pappl_job_t *, int>> gClaims;
+std::condition_variable gClaimReleased;
+
+JobActivity::JobActivity(pappl_job_t *job) : job_(job) {
+  ++gActiveJobs;
+  gLastActivity = NowMilliseconds();
+  std::unique_lock<std::mutex> lock(gClaimLock);
+  auto &claim = gClaims[papplJobGetPrinter(job)];
+  if (claim.second == 0 || claim.first == job) {
+    claim = {job, claim.second + 1};
+    owns_ = true;
+    return;
+  }
+  // The device PAPPL handed this job is the other job's: it is not touched,
+  // and this job ends only after the other has, so that PAPPL does not close
+  // the device under it.
+  const int other = papplJobGetID(claim.first);
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "PAPPL started this job while job %d was printing on the same printer.",
+              other);
+  // Bounded: a job PAPPL dropped without its end-job callback would hold
+  // the claim for good.
+  gClaimReleased.wait_for(lock, std::chrono::seconds(30), [&] {
+    const auto it = gClaims.find(papplJobGetPrinter(job));
+    return it == gClaims.end() || it->second.second == 0;
+  });
+  papplJobSetMessage(job, "Job %d was printing on this printer when this one was started: it was not printed.", other);
+}
+
+JobActivity::~JobActivity() {
+  if (owns_) {
+    std::lock_guard<std::mutex> lock(gClaimLock);
+    auto it = gClaims.find(papplJobGetPrinter(job_));
+    if (it != gClaims.end() && --it->second.second == 0) gClaims.erase(it), gClaimReleased.notify_all();
+  }
+  gLastActivity = NowMilliseconds();
+  --gActiveJobs;
+}
+
+bool JobsQuietFor(long long quietMilliseconds) {
+  return gActiveJobs == 0 && NowMilliseconds() - gLastActivity >= quietMilliseconds;
+}
 
 bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device) {
   const catalogue::Printer *entry = PrinterOf(papplJobGetPrinter(job));
@@ -304,101 +328,123 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     return false;
   }
   status::BeforeJob(job, device);
-  if (PngPixels(papplJobGetFilename(job)) > kMaxPngPixels) {
-    papplJobSetMessage(job, "The PNG image is too large to print.");
-    return false;
-  }
   const FilterSettings settings = MapSettings(*entry, SettingsOf(job, *options, *entry));
   if (!settings.error.empty()) {
     papplJobSetMessage(job, "%s.", settings.error.c_str());
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s.", settings.error.c_str());
     return false;
   }
-  auto child = std::make_unique<FilterChild>();
-  child->printer = entry;
+  auto state = std::make_unique<JobState>(job);
+  if (!state->active.owns()) return false;
+  state->printer = entry;
+  state->device = device;
   const std::string argument = FilterOptionArgument(settings.options);
-  if (!HeaderTemplate(*entry, argument, child->headerTemplate)) {
+  if (!HeaderTemplate(*entry, argument, state->headerTemplate)) {
     papplJobSetMessage(job, "Unable to read the driver's PPD file %s/%s.", gPaths.ppdDir.c_str(),
                        entry->fileName().c_str());
     return false;
   }
-  int outFd = -1, errFd = -1;
-  if (!SpawnFilter(job, *child, argument, outFd, errFd)) {
+  if (!SpawnFilter(job, *state, argument)) {
     papplJobSetMessage(job, "Unable to start the dotweave filter %s: %s", gPaths.filter.c_str(), strerror(errno));
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to start the dotweave filter %s: %s", gPaths.filter.c_str(),
                 strerror(errno));
     return false;
   }
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Filter options: %s", argument.c_str());
-  child->pump = std::thread(Pump, job, device, child.get(), outFd, errFd);
-  child->raster = cupsRasterOpen(child->toChild, CUPS_RASTER_WRITE);
-  FilterChild *raw = child.release();
+  state->raster = cupsRasterOpenIO(RasterToFilter, state.get(), CUPS_RASTER_WRITE);
+  JobState *raw = state.release();
   papplJobSetData(job, raw);
   if (raw->raster == nullptr) {
     FailJob(job, *raw, "Unable to write the raster stream to the filter.");
-    EndJob(job, options, device);
+    EndState(job);
     return false;
   }
   return true;
 }
 
 bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned) {
-  FilterChild *child = ChildOf(job);
-  if (child == nullptr) return false;
-  child->page = BridgePageOf(*child->printer, child->headerTemplate, options->header);
-  if (!child->page.error.empty()) {
-    FailJob(job, *child, child->page.error);
-    return AbortChild(job);
+  JobState *state = StateOf(job);
+  if (state == nullptr) return false;
+  std::unique_lock<std::recursive_mutex> busy(state->inUse);
+  if (papplJobIsCanceled(job)) return busy.unlock(), AbortChild(job);
+  if (convert::ServerStopping(job)) {
+    FailJob(job, *state, "The server is shutting down.");
+    return busy.unlock(), AbortChild(job);
   }
-  cups_page_header2_t &header = child->page.header;
-  if (!cupsRasterWriteHeader2(child->raster, &header)) {
-    FailJob(job, *child, "The filter stopped reading the job.");
-    return AbortChild(job);
+  state->page = BridgePageOf(*state->printer, state->headerTemplate, options->header);
+  if (!state->page.error.empty()) {
+    FailJob(job, *state, state->page.error);
+    return busy.unlock(), AbortChild(job);
+  }
+  cups_page_header2_t &header = state->page.header;
+  state->linesWritten = 0;
+  if (!cupsRasterWriteHeader2(state->raster, &header)) {
+    FailJob(job, *state, "The filter stopped reading the job.");
+    return busy.unlock(), AbortChild(job);
   }
   return true;
 }
 
 bool WriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned,
                const unsigned char *line) {
-  FilterChild *child = ChildOf(job);
-  if (child == nullptr) return false;
-  if (papplJobIsCanceled(job)) return AbortChild(job);
-  const std::span<const unsigned char> out = BridgeLine(child->page, options->header, line, child->line);
+  JobState *state = StateOf(job);
+  if (state == nullptr) return false;
+  std::unique_lock<std::recursive_mutex> busy(state->inUse);
+  const std::span<const unsigned char> out = BridgeLine(state->page, options->header, line, state->line);
   const auto bytes = static_cast<unsigned>(out.size());
-  if (cupsRasterWritePixels(child->raster, const_cast<unsigned char *>(out.data()), bytes) != bytes) {
-    FailJob(job, *child, "The filter stopped reading the job.");
-    return AbortChild(job);
+  if (cupsRasterWritePixels(state->raster, const_cast<unsigned char *>(out.data()), bytes) != bytes) {
+    if (!papplJobIsCanceled(job)) FailJob(job, *state, "The filter stopped reading the job.");
+    return busy.unlock(), AbortChild(job);
+  }
+  ++state->linesWritten;
+  return true;
+}
+
+bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned page) {
+  JobState *state = StateOf(job);
+  if (state == nullptr) return false;
+  std::unique_lock<std::recursive_mutex> busy(state->inUse);
+  if (papplJobIsCanceled(job)) return busy.unlock(), AbortChild(job);
+  // PAPPL ends a page of streamed raster that is cut short as if it were
+  // whole: such a page fails the job instead of printing as a whole page.
+  if (state->linesWritten < state->page.header.cupsHeight) {
+    FailJob(job, *state,
+            "Page " + std::to_string(page) + " ended after " + std::to_string(state->linesWritten) + " of its " +
+                std::to_string(state->page.header.cupsHeight) + " lines: the document is cut short.");
+    return busy.unlock(), AbortChild(job);
   }
   return true;
 }
 
-bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned) {
-  FilterChild *child = ChildOf(job);
-  if (child && papplJobIsCanceled(job)) return AbortChild(job);
-  return child != nullptr;
-}
-
 bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
-  FilterChild *child = ChildOf(job);
-  if (child == nullptr) return false;
-  if (papplJobIsCanceled(job)) Terminate(*child);
-  const bool ok = FinishChild(job, *child);
-  papplJobSetData(job, nullptr);
-  delete child;
+  const bool ok = EndState(job);
   status::AfterJob(job, device);
   return ok;
 }
 
 bool PrintFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
+  const JobActivity active(job);
+  if (!active.owns()) return false;
+  if (papplJobIsCanceled(job)) return true;  // canceled before it started: PAPPL has removed the document
+  const catalogue::Printer *entry = PrinterOf(papplJobGetPrinter(job));
+  if (entry == nullptr || entry->nativeFormat.empty()) {
+    papplJobSetMessage(job, "This printer takes no documents in its own command language.");
+    return false;
+  }
   const char *filename = papplJobGetFilename(job);
   const int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
+  if (fd < 0 && convert::CanceledAfterAll(job)) return true;  // PAPPL removes a canceled job's document
+  if (fd < 0 && filename == nullptr) {
+    papplJobSetMessage(job, "%s", convert::kDocumentGone);
+    return false;
+  }
   if (fd < 0) {
     papplJobSetMessage(job, "Unable to open the document: %s", strerror(errno));
     return false;
   }
   status::BeforeJob(job, device);
   std::vector<unsigned char> buffer(65536);
-  bool ok = true;
+  bool ok = true, deviceFailed = false;
   for (;;) {
     if (papplJobIsCanceled(job)) break;
     const ssize_t n = read(fd, buffer.data(), buffer.size());
@@ -409,7 +455,7 @@ bool PrintFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
       break;
     }
     if (n == 0) break;
-    if (papplDeviceWrite(device, buffer.data(), static_cast<size_t>(n)) < 0) {
+    if (!WriteToDevice(job, device, deviceFailed, buffer.data(), static_cast<size_t>(n))) {
       papplJobSetMessage(job, "Unable to send the job to the printer.");
       ok = false;
       break;

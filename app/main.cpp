@@ -14,7 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <fstream>
+#include <malloc.h>
+#include <thread>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +31,9 @@
 #ifndef DOTWEAVE_FILTER_PATH
 #define DOTWEAVE_FILTER_PATH "/usr/lib/cups/filter/dotweave"
 #endif
+#ifndef DOTWEAVE_IMAGE_DECODER_PATH
+#define DOTWEAVE_IMAGE_DECODER_PATH "/usr/libexec/dotweave-app/dotweave-image"
+#endif
 #ifndef DOTWEAVE_APP_VERSION
 #define DOTWEAVE_APP_VERSION "0.1.0"
 #endif
@@ -35,6 +41,12 @@
 namespace app {
 
 Paths gPaths;
+
+namespace {
+std::atomic<bool> gStopping{false};
+}  // namespace
+
+bool ServerStopping() { return gStopping; }
 
 namespace {
 
@@ -118,6 +130,21 @@ bool WriteTestPage(const std::string &path) {
   return std::fclose(f) == 0;
 }
 
+// The image decoder: DOTWEAVE_IMAGE_DECODER, else where the install puts it,
+// else beside this program (a build tree).
+std::string ImageDecoderPath() {
+  if (const char *given = std::getenv("DOTWEAVE_IMAGE_DECODER"); given && *given) return given;
+  if (access(DOTWEAVE_IMAGE_DECODER_PATH, X_OK) == 0) return DOTWEAVE_IMAGE_DECODER_PATH;
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    std::string dir(self, static_cast<std::size_t>(n));
+    dir.erase(dir.rfind('/') + 1);
+    if (access((dir + "dotweave-image").c_str(), X_OK) == 0) return dir + "dotweave-image";
+  }
+  return DOTWEAVE_IMAGE_DECODER_PATH;
+}
+
 pappl_loglevel_t LogLevel(const char *name) {
   if (name == nullptr) return PAPPL_LOGLEVEL_INFO;
   if (!std::strcmp(name, "debug")) return PAPPL_LOGLEVEL_DEBUG;
@@ -166,7 +193,27 @@ void PrinterMade(pappl_printer_t *printer, void *data) {
   PrinterCreated(printer, data);
 }
 
-bool SaveState(pappl_system_t *system, void *) { return papplSystemSaveState(system, gConfig.stateFile.c_str()); }
+
+// PAPPL 1.3.1 takes its locks in two orders: papplSystemSaveState holds the
+// system lock and waits for each printer's, while a client thread that
+// streams PWG or Apple raster to a busy printer holds that printer's lock
+// and waits for the system's (answering server-error-busy). When both meet,
+// the server hangs for good. A save runs only when no job has been worked on
+// for two seconds (a printer is busy only while it prints a job); returning
+// false leaves the changes pending, and the main loop asks again. At
+// shutdown it saves whatever jobs do.
+// Once a second on the main loop: a stop asked for by a signal becomes
+// PAPPL's shutdown (the signal itself is taken by StopOnSignals), and the
+// timer keeps the main loop from sleeping through it.
+bool CheckStop(pappl_system_t *system, void *) {
+  if (gStopping) papplSystemShutdown(system);
+  return true;
+}
+
+bool SaveState(pappl_system_t *system, void *) {
+  if (!papplSystemIsShutdown(system) && !JobsQuietFor(2000)) return false;
+  return papplSystemSaveState(system, gConfig.stateFile.c_str());
+}
 
 // A system that only knows the drivers, for "drivers". Its spool is a fresh
 // directory, removed when the command ends.
@@ -207,6 +254,7 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   const char *filter = std::getenv("DOTWEAVE_FILTER");
   gPaths.filter = filter && *filter ? filter : DOTWEAVE_FILTER_PATH;
   if (const char *gs = std::getenv("DOTWEAVE_GHOSTSCRIPT"); gs && *gs) gPaths.ghostscript = gs;
+  gPaths.imageDecoder = ImageDecoderPath();
   if (access(gPaths.filter.c_str(), X_OK) != 0)
     std::fprintf(stderr, "dotweave-app: warning: the dotweave filter %s cannot be run: %s\n", gPaths.filter.c_str(),
                  std::strerror(errno));
@@ -235,7 +283,9 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   if (hostname) papplSystemSetHostName(system, hostname);
   papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), app::AutoAddDriver, PrinterMade, DriverCallback,
                                nullptr);
-  papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
+  AddDocumentFilters(system);
+  // The log file is rotated at 1 MiB (PAPPL keeps one old file beside it).
+  papplSystemSetMaxLogSize(system, 1024 * 1024);
   papplSystemSetMIMECallback(system, DetectLanguage, nullptr);
   papplSystemSetFooterHTML(system, "dotweave " DOTWEAVE_APP_VERSION
                                    ": label, receipt and dot-matrix printers");
@@ -250,12 +300,36 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   papplSystemSetSaveCallback(system, SaveState, nullptr);
   status::StartPolling(system);
   AddStrings(system);
+  papplSystemAddTimerCallback(system, 0, 1, CheckStop, nullptr);
   return system;
 }
 
 }  // namespace
 
 void ListOnlyDrivers(bool only) { gConfig.listingOnly = only; }
+
+// PAPPL 1.3.1 answers SIGTERM by finishing every job, queued ones included,
+// before it stops. The server takes SIGTERM and SIGINT itself instead: they
+// are blocked in every thread (PAPPL's threads inherit the mask) and one
+// thread waits for them; the stop flag ends running jobs at once and the
+// main loop's timer shuts PAPPL down; a second signal ends the process.
+void StopOnSignals() {
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  std::thread([stop] {
+    for (int signal = 0;;) {
+      if (sigwait(&stop, &signal) != 0) continue;
+      if (gStopping.exchange(true)) std::_Exit(128 + signal);  // the second one stops it there and then
+    }
+  }).detach();
+}
+
+// Many client and job threads each get a malloc arena of their own, and
+// freed memory stays in them: two arenas keep the server's size flat.
+void LimitMallocArenas() { mallopt(M_ARENA_MAX, 2); }
 }  // namespace app
 
 // "add" and "modify" with a serial: device URI that cannot work are refused
@@ -282,6 +356,10 @@ int main(int argc, char *argv[]) {
   if (argc > 1 && std::strcmp(argv[1], "devices") == 0) app::RegisterSerialScheme();
   if (const int status = CheckDeviceArguments(argc, argv)) return status;
   if (const int status = app::ListDriversForDevice(argc, argv); status >= 0) return status;
+  if (argc > 1 && std::strcmp(argv[1], "server") == 0) {
+    app::LimitMallocArenas();
+    app::StopOnSignals();
+  }
   const int status = papplMainloop(argc, argv, DOTWEAVE_APP_VERSION, nullptr, app::DriverCount(), app::Drivers(),
                                    app::AutoAddDriver, app::DriverCallback, nullptr, nullptr, app::SystemCallback,
                                    nullptr, nullptr);

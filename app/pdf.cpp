@@ -3,6 +3,7 @@
 // the pages go through the same bridge to the filter as PAPPL's raster pages.
 #include <cups/raster.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,11 +11,12 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <thread>
+#include <chrono>
 #include <vector>
 
 #include "app/app.h"
 #include "app/child_process.h"
+#include "app/convert/supervised_child.h"
 
 namespace app {
 namespace {
@@ -47,26 +49,6 @@ std::vector<std::string> GhostscriptArguments(const catalogue::Printer &entry, c
           "-sOutputFile=%stdout",
           "-f",
           file};
-}
-
-// Ghostscript's messages, for the log and for the job's message on failure.
-void ReadMessages(int fd, std::string *text) {
-  char buf[4096];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) != 0;) {
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (text->size() < 16384) text->append(buf, static_cast<size_t>(n));
-  }
-  close(fd);
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return status;
 }
 
 // A page turned by half a turn: the last line first and every line read
@@ -129,34 +111,36 @@ bool PrintPages(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *d
   return true;
 }
 
-// One rendering of the document: Ghostscript's pages through the bridge.
-// False when a page could not be passed on or Ghostscript failed; then
-// `gsFailed` is set and `why` holds Ghostscript's last words.
+// libcups's raster reader takes Ghostscript's output from here.
+ssize_t ReadFromGhostscript(void *context, unsigned char *buffer, size_t length) {
+  return static_cast<convert::SupervisedChild *>(context)->Read(buffer, length);
+}
+
+// One rendering of the document: Ghostscript's pages through the bridge,
+// Ghostscript stopped when the job is canceled, the server stops or the
+// document's time is up. False when a page could not be passed on or
+// Ghostscript failed; then `gsFailed` is set and `why` holds its last words.
 bool RenderOnce(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device,
-                const catalogue::Printer &entry, const char *file, unsigned &pages, bool &gsFailed,
-                std::string &why) {
-  ChildProcess gs;
-  if (!Spawn(GhostscriptArguments(entry, *options, file), CurrentEnvironment(), false, gs)) {
+                const catalogue::Printer &entry, const char *file, std::chrono::milliseconds limit,
+                convert::LogBudget &budget, unsigned &pages, bool &gsFailed, std::string &why) {
+  convert::SupervisedChild gs(job, "Ghostscript", budget);
+  gs.SetDeadline(limit);
+  if (!gs.Start(GhostscriptArguments(entry, *options, file), CurrentEnvironment(), -1)) {
     papplJobSetMessage(job, "Unable to start Ghostscript (%s): %s", gPaths.ghostscript.c_str(), strerror(errno));
     return false;
   }
-  std::string messages;
-  std::thread reader(ReadMessages, gs.errors, &messages);
   const unsigned before = pages;
-  cups_raster_t *ras = cupsRasterOpen(gs.output, CUPS_RASTER_READ);
+  cups_raster_t *ras = cupsRasterOpenIO(ReadFromGhostscript, &gs, CUPS_RASTER_READ);
   const bool ok = PrintPages(job, options, device, ras, pages);
   cupsRasterClose(ras);
-  if (!ok || papplJobIsCanceled(job)) kill(gs.pid, SIGTERM);
-  close(gs.output);
-  const int status = Wait(gs.pid);
-  reader.join();
-  if (!messages.empty()) papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Ghostscript: %s", messages.c_str());
+  if (!ok || papplJobIsCanceled(job)) gs.Kill("The job was stopped.");
+  const bool stopped = gs.stopped() && !gs.canceled() && ok;
+  const int status = gs.Finish();
   gsFailed = !papplJobIsCanceled(job) && ok &&
-             (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || pages == before);
+             (stopped || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || pages == before);
+  if (gsFailed && convert::CanceledAfterAll(job)) gsFailed = false;  // its document removed by Cancel-Job
   if (gsFailed) {
-    while (!messages.empty() && (messages.back() == '\n' || messages.back() == '\r')) messages.pop_back();
-    const std::size_t lastLine = messages.rfind('\n');
-    why = lastLine == std::string::npos ? messages : messages.substr(lastLine + 1);
+    why = stopped ? gs.stopReason() : gs.lastError();
     return false;
   }
   return ok;
@@ -166,16 +150,26 @@ bool RenderOnce(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *d
 
 // Every copy the job asks for is rendered anew: the pages are not kept.
 bool PdfFilter(pappl_job_t *job, pappl_device_t *device, void *) {
+  const JobActivity active(job);
+  if (!active.owns()) return false;
+  if (papplJobIsCanceled(job)) return true;  // canceled before it started: PAPPL has removed the document
   const catalogue::Printer *entry = PrinterOf(papplJobGetPrinter(job));
   const char *file = papplJobGetFilename(job);
+  if (file == nullptr && convert::CanceledAfterAll(job)) return true;  // PAPPL removes a canceled job's document
   if (entry == nullptr || file == nullptr) return false;
   pappl_pr_options_t *options = papplJobCreatePrintOptions(job, 0, false);
   bool ok = StartJob(job, options, device);
   unsigned pages = 0;
   std::string why;
   bool gsFailed = false;
-  for (int copy = 0; ok && copy < std::max(options->copies, 1) && !papplJobIsCanceled(job); ++copy) {
-    ok = RenderOnce(job, options, device, *entry, file, pages, gsFailed, why);
+  struct stat st {};
+  stat(file, &st);
+  convert::LogBudget budget;
+  for (int copy = 0; ok && copy < std::max(options->copies, 1) && !papplJobIsCanceled(job) &&
+                     !convert::ServerStopping(job);
+       ++copy) {
+    ok = RenderOnce(job, options, device, *entry, file, convert::ConversionTime(st.st_size), budget, pages,
+                    gsFailed, why);
   }
   if (ok || papplJobGetData(job)) ok = EndJob(job, options, device) && ok;
   if (gsFailed) {
@@ -184,7 +178,7 @@ bool PdfFilter(pappl_job_t *job, pappl_device_t *device, void *) {
     ok = false;
   }
   papplJobDeletePrintOptions(options);
-  return ok;
+  return ok || papplJobIsCanceled(job);  // PAPPL would call a canceled job that failed aborted
 }
 
 }  // namespace app

@@ -87,16 +87,24 @@ class AppBadInput : public ::testing::Test {
   std::string good_;
 };
 
-// PAPPL 1.3 decodes a PNG job itself before any driver callback runs, and a
-// header declaring 100000 x 100000 pixels keeps its job thread busy for
-// minutes before the job ends; the server goes on serving meanwhile. The
-// application refuses such an image as soon as the job reaches it. Kept
-// disabled until the image can be refused before PAPPL decodes it.
-TEST_F(AppBadInput, DISABLED_PngDeclaringAHugeImageIsAborted) {
+// A PNG whose header declares 100000 x 100000 pixels and whose data is cut
+// short, and a damaged JPEG: the decoder child refuses the first before it
+// decodes a pixel and finds the second damaged; both jobs end aborted with
+// the reason, at once, and the next job prints.
+TEST_F(AppBadInput, HugeOrDamagedImagesAreAbortedWithTheReason) {
   const std::string png = dir_.Write("huge.png", HugePng(100000, 100000));
-  const JobOutcome j = server_.Wait("zpl", server_.Submit("zpl", png, "image/png"), 240);
-  EXPECT_TRUE(Ended(j) || j.submitStatus >= IPP_STATUS_ERROR_BAD_REQUEST) << j.state << " " << j.message;
+  const JobOutcome j = server_.Wait("zpl", server_.Submit("zpl", png, "image/png"), 20);
+  EXPECT_EQ(j.state, IPP_JSTATE_ABORTED) << j.message;
+  EXPECT_NE(j.message.find("larger than 36000000 pixels"), std::string::npos) << j.message;
   EXPECT_EQ(server_.Output("zpl", j), "");
+  const std::string cut = dir_.Write("cut.png", HugePng(2000, 2000));
+  const JobOutcome c = server_.Wait("kv412", server_.Submit("kv412", cut, "image/png"), 20);
+  EXPECT_EQ(c.state, IPP_JSTATE_ABORTED) << c.message;
+  EXPECT_NE(c.message.find("The PNG file is damaged"), std::string::npos) << c.message;
+  const std::string jpeg = dir_.Write("cut.jpg", std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11));
+  const JobOutcome k = server_.Wait("zpl", server_.Submit("zpl", jpeg, "image/jpeg"), 20);
+  EXPECT_EQ(k.state, IPP_JSTATE_ABORTED) << k.message;
+  EXPECT_NE(k.message.find("The JPEG file is damaged"), std::string::npos) << k.message;
   ExpectNextJobPrints();
 }
 

@@ -163,7 +163,9 @@ void AppServer::Start(std::map<std::string, std::string> env) {
   if (symlink(AppBinary().c_str(), binary_.c_str()) != 0) binary_ = AppBinary();
   std::vector<std::string> args = {binary_, "server", "-o", "server-port=" + std::to_string(port_), "-o",
                                    "listen-hostname=localhost", "-o", "state-directory=" + stateDir_, "-o",
-                                   "file-device-directory=" + stateDir_, "-o", "log-level=debug"};
+                                   "file-device-directory=" + stateDir_, "-o",
+                                   "log-level=" + (env.count("DOTWEAVE_APP_LOG_LEVEL") ? env["DOTWEAVE_APP_LOG_LEVEL"]
+                                                                                       : std::string("debug"))};
   env.emplace("DOTWEAVE_FILTER", DOTWEAVE_BINARY);
   env.emplace("LSAN_OPTIONS", LsanOptions());
   std::vector<std::string> envStrings;
@@ -344,7 +346,7 @@ JobOutcome AppServer::Submit(const std::string &printer, const std::string &file
     return out;
   }
   const std::string uri = printerUri(printer);
-  const std::string jobName = "job" + std::to_string(++jobCounter_);
+  const std::string jobName = "job" + std::to_string(++jobCounter_);  // each job's own output file
   out.name = jobName;
   ipp_t *request = ippNewRequest(IPP_OP_PRINT_JOB);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
@@ -403,6 +405,74 @@ std::string AppServer::Output(const std::string &printer, const JobOutcome &job)
   }
   closedir(d);
   return found.empty() ? "" : ReadFile(outDir(printer) + "/" + found);
+}
+
+bool AppServer::Cancel(const std::string &printer, int jobId) {
+  http_t *http = Connect(port_);
+  if (http == nullptr) return false;
+  const std::string uri = printerUri(printer);
+  ipp_t *request = ippNewRequest(IPP_OP_CANCEL_JOB);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+  ippDelete(cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str()));
+  httpClose(http);
+  return cupsLastError() == IPP_STATUS_OK;
+}
+
+bool AppServer::Answers(const std::string &printer, int seconds) const {
+  http_t *http = httpConnect2("localhost", port_, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
+                              seconds * 1000, nullptr);
+  if (http == nullptr) return false;
+  httpSetTimeout(http, seconds, nullptr, nullptr);
+  const std::string uri = printerUri(printer);
+  ipp_t *request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-state");
+  ipp_t *response = cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str());
+  const bool ok = response != nullptr && cupsLastError() == IPP_STATUS_OK;
+  ippDelete(response);
+  httpClose(http);
+  return ok;
+}
+
+int AppServer::ThreadCount() const {
+  int n = 0;
+  if (DIR *d = opendir(("/proc/" + std::to_string(pid_) + "/task").c_str())) {
+    while (dirent *e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+int AppServer::DescriptorCount() const {
+  int n = 0;
+  if (DIR *d = opendir(("/proc/" + std::to_string(pid_) + "/fd").c_str())) {
+    while (dirent *e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+std::vector<pid_t> AppServer::Children() const {
+  std::vector<pid_t> children;
+  DIR *d = opendir("/proc");
+  if (d == nullptr) return children;
+  while (dirent *e = readdir(d)) {
+    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+    std::ifstream f(std::string("/proc/") + e->d_name + "/stat");
+    std::string line;
+    std::getline(f, line);
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    std::string state;
+    long ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == pid_) children.push_back(static_cast<pid_t>(std::stol(e->d_name)));
+  }
+  closedir(d);
+  return children;
 }
 
 long AppServer::RssKilobytes() const {

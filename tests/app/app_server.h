@@ -6,6 +6,7 @@
 #include <cups/cups.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <map>
 #include <optional>
 #include <string>
@@ -65,6 +66,10 @@ class AppServer {
   JobOutcome Print(const std::string &printer, const std::string &file, const std::string &format,
                    const std::string &options = "");
   JobOutcome Wait(const std::string &printer, JobOutcome job, int seconds = 30);
+  // Cancel-Job; true when the server accepted it.
+  bool Cancel(const std::string &printer, int jobId);
+  // Get-Printer-Attributes answered within `seconds`.
+  bool Answers(const std::string &printer, int seconds = 5) const;
   // What the job sent to the printer's device.
   std::string Output(const std::string &printer, const JobOutcome &job) const;
 
@@ -74,6 +79,10 @@ class AppServer {
   // Stops the server with SIGTERM; its exit status (128 + signal if killed).
   int Stop();
   long RssKilobytes() const;
+  // The server's threads, open descriptors and living child processes.
+  int ThreadCount() const;
+  int DescriptorCount() const;
+  std::vector<pid_t> Children() const;
 
  private:
   void Start(std::map<std::string, std::string> env);
@@ -83,7 +92,7 @@ class AppServer {
   std::string stateDir_;
   int port_ = 0;
   pid_t pid_ = -1;
-  int jobCounter_ = 0;
+  std::atomic<int> jobCounter_{0};
 };
 
 // Built binaries and generated files.
