@@ -199,20 +199,33 @@ void PrinterMade(pappl_printer_t *printer, void *data) {
 // streams PWG or Apple raster to a busy printer holds that printer's lock
 // and waits for the system's (answering server-error-busy). When both meet,
 // the server hangs for good. A save runs only when no job has been worked on
-// for two seconds (a printer is busy only while it prints a job); returning
-// false leaves the changes pending, and the main loop asks again. At
-// shutdown it saves whatever jobs do.
-// Once a second on the main loop: a stop asked for by a signal becomes
-// PAPPL's shutdown (the signal itself is taken by StopOnSignals), and the
-// timer keeps the main loop from sleeping through it.
-bool CheckStop(pappl_system_t *system, void *) {
-  if (gStopping) papplSystemShutdown(system);
-  return true;
-}
+// for two seconds (a printer is busy only while it prints a job). PAPPL does
+// not ask again for a save its callback declined until the next change, so
+// a declined save is left pending and made by the timer below once the jobs
+// are quiet; at shutdown it is made whatever jobs do.
+std::atomic<bool> gSavePending{false};
 
 bool SaveState(pappl_system_t *system, void *) {
-  if (!papplSystemIsShutdown(system) && !JobsQuietFor(2000)) return false;
+  if (!papplSystemIsShutdown(system) && !JobsQuietFor(2000)) {
+    gSavePending = true;
+    return false;
+  }
+  gSavePending = false;
   return papplSystemSaveState(system, gConfig.stateFile.c_str());
+}
+
+// Once a second on the main loop: a stop asked for by a signal becomes
+// PAPPL's shutdown (the signal itself is taken by StopOnSignals), and the
+// timer keeps the main loop from sleeping through it; a pending save is made
+// once the jobs are quiet.
+bool CheckStop(pappl_system_t *system, void *) {
+  if (gStopping) {
+    if (gSavePending.exchange(false)) papplSystemSaveState(system, gConfig.stateFile.c_str());
+    papplSystemShutdown(system);
+  } else if (gSavePending && JobsQuietFor(2000) && gSavePending.exchange(false)) {
+    papplSystemSaveState(system, gConfig.stateFile.c_str());
+  }
+  return true;
 }
 
 // A system that only knows the drivers, for "drivers". Its spool is a fresh
