@@ -6,7 +6,7 @@
 # scripts/package-test.sh) and the fuzz targets (scripts/fuzz.sh). The tsan
 # step builds only the printer application and its soak test with
 # ThreadSanitizer and runs a shorter soak; any report fails it (not in the
-# default list while PAPPL 1.3.1's job overlap can fail the soak; see README).
+# default list while PAPPL 1.3.1's job overlap can fail the soak; see doc/app.md).
 #
 #   scripts/test.sh              # everything
 #   scripts/test.sh normal fuzz  # only the listed steps: normal, sanitize, serial-only, package, fuzz, tsan

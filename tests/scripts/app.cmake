@@ -69,7 +69,7 @@ target_compile_options(app_soak_tests PRIVATE ${DOTWEAVE_WARNINGS})
 target_compile_definitions(app_soak_tests PRIVATE DOTWEAVE_APP_BINARY="$<TARGET_FILE:dotweave-app>")
 add_dependencies(app_soak_tests dotweave-app dotweave-image dotweave_ppds)
 # Not run by default yet: PAPPL 1.3.1 now and then starts two jobs on one
-# printer with one device (README, "Hostile documents, load, cancel and
+# printer with one device (doc/app.md, "Hostile documents, load, cancel and
 # shutdown"), and such a run fails the byte-for-byte check. Run it with
 # build/normal/tests/app_soak_tests.
 add_test(NAME app.soak COMMAND app_soak_tests)
