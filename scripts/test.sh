@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what the build and the tests need, then builds and runs every test
-# three times: a normal build, an AddressSanitizer + UndefinedBehaviorSanitizer
-# build, and the USB-serial-only lookup variant. Then two more steps: the
+# twice, in a normal build and an AddressSanitizer + UndefinedBehaviorSanitizer
+# build, and the filter's own tests in the USB-serial-only lookup variant
+# (which changes nothing but the filter's printer lookup). Then two more steps: the
 # Debian package (built, checked, installed, printed through, purged;
 # scripts/package-test.sh) and the fuzz targets (scripts/fuzz.sh). The tsan
 # step builds only the printer application and its soak test with
@@ -40,8 +41,15 @@ for b in $BUILDS; do
       UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
         run_build sanitize -DCMAKE_BUILD_TYPE=Debug -DDOTWEAVE_SANITIZE=ON -DDOTWEAVE_BUILD_BENCH=OFF ;;
     serial-only)
-      run_build serial-only -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOTWEAVE_USB_SERIAL_ONLY=ON \
-        -DDOTWEAVE_BUILD_BENCH=OFF ;;
+      # The variant differs only in the filter's printer lookup: the filter,
+      # its PPD files and the filter's own unit and integration tests.
+      dir="$ROOT/build/serial-only"
+      echo "==> serial-only build in $dir"
+      cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOTWEAVE_USB_SERIAL_ONLY=ON \
+        -DDOTWEAVE_BUILD_BENCH=OFF
+      cmake --build "$dir" -j "$JOBS" --target dotweave dotweave_ppds unit_tests integration_tests
+      echo "==> serial-only tests"
+      ctest --test-dir "$dir" --output-on-failure -j "$JOBS" --timeout 600 -L 'unit|integration' -LE 'app|fuzz' ;;
     package)
       echo "==> Debian package"
       "$ROOT/scripts/package-test.sh" "$ROOT/build/normal" ;;
