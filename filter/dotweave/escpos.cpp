@@ -50,40 +50,23 @@ void Write(const void *data, std::size_t size) {
   if (size != 0) fwrite_unlocked(data, 1, size, stdout);
 }
 
-const char *Marked(ppd_file_t *ppd, const char *keyword) {
-  if (ppd == nullptr) return nullptr;
-  const ppd_choice_t *choice = ppdFindMarkedChoice(ppd, keyword);
-  return choice != nullptr ? choice->choice : nullptr;
-}
-
-bool Is(const char *value, const char *name) { return value != nullptr && std::strcmp(value, name) == 0; }
-
-// A whole number from `min` to `max`, or -1.
-int Number(const char *value, int min, int max) {
-  if (value == nullptr || *value == '\0') return -1;
-  char *end = nullptr;
-  const long n = std::strtol(value, &end, 10);
-  if (*end != '\0' || n < min || n > max) return -1;
-  return static_cast<int>(n);
-}
-
 void ReadOptions(ppd_file_t *ppd) {
   EscPosOptions o;
   // Darkness in percent of the printer's normal, in 5 % steps from 70 to
   // 140: the command takes the step count, negative steps as 256 - n.
-  if (const int percent = Number(Marked(ppd, "escDensity"), 70, 140); percent >= 0 && percent % 5 == 0)
+  if (const int percent = ChoiceNumber(MarkedChoice(ppd, "escDensity"), 70, 140); percent >= 0 && percent % 5 == 0)
     o.density = ((percent - 100) / 5 + 256) % 256;
-  o.speed = Number(Marked(ppd, "escSpeed"), 1, 9);
-  const char *cut = Marked(ppd, "escCutMode");
-  if (Is(cut, "None")) o.cut = CutMode::None;
-  else if (Is(cut, "Full")) o.cut = CutMode::Full;
-  o.cutEachPage = Is(Marked(ppd, "escCutAt"), "Page");
-  o.trim = !Is(Marked(ppd, "escTrim"), "Off");
-  if (const int mm = Number(Marked(ppd, "escMinLength"), 0, 1000); mm > 0) o.minimumMm = static_cast<unsigned>(mm);
-  const char *drawer = Marked(ppd, "escDrawerPin");
-  if (Is(drawer, "Pin2")) o.drawer = DrawerPin::Pin2;
-  else if (Is(drawer, "Pin5")) o.drawer = DrawerPin::Pin5;
-  o.drawerAfter = Is(Marked(ppd, "escDrawerWhen"), "After");
+  o.speed = ChoiceNumber(MarkedChoice(ppd, "escSpeed"), 1, 9);
+  const char *cut = MarkedChoice(ppd, "escCutMode");
+  if (ChoiceIs(cut, "None")) o.cut = CutMode::None;
+  else if (ChoiceIs(cut, "Full")) o.cut = CutMode::Full;
+  o.cutEachPage = ChoiceIs(MarkedChoice(ppd, "escCutAt"), "Page");
+  o.trim = !ChoiceIs(MarkedChoice(ppd, "escTrim"), "Off");
+  if (const int mm = ChoiceNumber(MarkedChoice(ppd, "escMinLength"), 0, 1000); mm > 0) o.minimumMm = static_cast<unsigned>(mm);
+  const char *drawer = MarkedChoice(ppd, "escDrawerPin");
+  if (ChoiceIs(drawer, "Pin2")) o.drawer = DrawerPin::Pin2;
+  else if (ChoiceIs(drawer, "Pin5")) o.drawer = DrawerPin::Pin5;
+  o.drawerAfter = ChoiceIs(MarkedChoice(ppd, "escDrawerWhen"), "After");
   Options = o;
 }
 

@@ -70,3 +70,19 @@ bool PackWhiteRow(const unsigned char *line, const RowFormat &format, unsigned c
   out[n - 1] = static_cast<unsigned char>(~last);
   return black != 0;
 }
+
+const char *MarkedChoice(ppd_file_t *ppd, const char *keyword) {
+  if (ppd == nullptr) return nullptr;
+  const ppd_choice_t *choice = ppdFindMarkedChoice(ppd, keyword);
+  return choice != nullptr ? choice->choice : nullptr;
+}
+
+bool ChoiceIs(const char *value, const char *name) { return value != nullptr && std::strcmp(value, name) == 0; }
+
+int ChoiceNumber(const char *value, int min, int max) {
+  if (value == nullptr || *value == '\0') return -1;
+  char *end = nullptr;
+  const long n = std::strtol(value, &end, 10);
+  if (*end != '\0' || n < min || n > max) return -1;
+  return static_cast<int>(n);
+}

@@ -34,3 +34,10 @@ bool PackBlackRow(const unsigned char *line, const RowFormat &format, unsigned c
 // one pass; `out` may be `line` itself. Returns whether the row has a black
 // dot.
 bool PackWhiteRow(const unsigned char *line, const RowFormat &format, unsigned char *out);
+
+// The PPD options of these two families: the marked choice of `keyword`
+// (null without a PPD or a choice), whether it is `name`, and a choice that
+// is a whole number from `min` to `max` (-1 otherwise).
+const char *MarkedChoice(ppd_file_t *ppd, const char *keyword);
+bool ChoiceIs(const char *value, const char *name);
+int ChoiceNumber(const char *value, int min, int max);

@@ -70,13 +70,6 @@ void Line(const std::string &text) {
   Write("\r\n", 2);
 }
 
-const char *Marked(ppd_file_t *ppd, const char *keyword) {
-  if (ppd == nullptr) return nullptr;
-  const ppd_choice_t *choice = ppdFindMarkedChoice(ppd, keyword);
-  return choice != nullptr ? choice->choice : nullptr;
-}
-bool Is(const char *value, const char *name) { return value != nullptr && std::strcmp(value, name) == 0; }
-
 // Millimetres with one decimal, without ".0": "101.6", "100".
 std::string Millimetres(double mm) {
   const long tenths = std::lround(mm * 10);
@@ -92,22 +85,13 @@ double LabelMm(std::uint32_t points, std::uint32_t dots, std::uint32_t dpi) {
   return dpi != 0 ? dots * 25.4 / dpi : 0.0;
 }
 
-// A choice that is a whole number from `min` to `max`, or -1.
-int Number(const char *value, int min, int max) {
-  if (value == nullptr || *value == '\0') return -1;
-  char *end = nullptr;
-  const long n = std::strtol(value, &end, 10);
-  if (*end != '\0' || n < min || n > max) return -1;
-  return static_cast<int>(n);
-}
-
 void MediaTracking(ppd_file_t *ppd) {
-  const char *tracking = Marked(ppd, "tsMediaTracking");
-  const int gap = Number(Marked(ppd, "tsGapSize"), 0, 100);
+  const char *tracking = MarkedChoice(ppd, "tsMediaTracking");
+  const int gap = ChoiceNumber(MarkedChoice(ppd, "tsGapSize"), 0, 100);
   const std::string size = std::to_string(gap >= 0 ? gap : 3);
-  if (Is(tracking, "Web")) Line("GAP " + size + " mm,0 mm");
-  else if (Is(tracking, "Mark")) Line("BLINE " + size + " mm,0 mm");
-  else if (Is(tracking, "Continuous")) Line("GAP 0,0");
+  if (ChoiceIs(tracking, "Web")) Line("GAP " + size + " mm,0 mm");
+  else if (ChoiceIs(tracking, "Mark")) Line("BLINE " + size + " mm,0 mm");
+  else if (ChoiceIs(tracking, "Continuous")) Line("GAP 0,0");
 }
 
 void FlushPiece() {
@@ -148,17 +132,17 @@ void TsplStartPage(ppd_file_t *ppd, const cups_page_header2_t *header) {
   Line("SIZE " + Millimetres(LabelMm(header->PageSize[0], header->cupsWidth, header->HWResolution[0])) + " mm," +
        Millimetres(LabelMm(header->PageSize[1], header->cupsHeight, header->HWResolution[1])) + " mm");
   MediaTracking(ppd);
-  Line(Is(Marked(ppd, "tsDirection"), "1") ? "DIRECTION 1" : "DIRECTION 0");
+  Line(ChoiceIs(MarkedChoice(ppd, "tsDirection"), "1") ? "DIRECTION 1" : "DIRECTION 0");
   Line("REFERENCE 0,0");
   // Darkness 1..100 from the PPD; 0 (or anything else) keeps the printer's.
   if (header->cupsCompression >= 1 && header->cupsCompression <= 100)
     Line("DENSITY " + std::to_string(15 * header->cupsCompression / 100));
-  if (const int speed = Number(Marked(ppd, "tsSpeed"), 1, 12); speed > 0) Line("SPEED " + std::to_string(speed));
-  const char *mode = Marked(ppd, "tsLabelMode");
-  if (Is(mode, "Tear")) {
+  if (const int speed = ChoiceNumber(MarkedChoice(ppd, "tsSpeed"), 1, 12); speed > 0) Line("SPEED " + std::to_string(speed));
+  const char *mode = MarkedChoice(ppd, "tsLabelMode");
+  if (ChoiceIs(mode, "Tear")) {
     Line("SET PEEL OFF");
     Line("SET TEAR ON");
-  } else if (Is(mode, "Peel")) {
+  } else if (ChoiceIs(mode, "Peel")) {
     Line("SET PEEL ON");
   }
   Line("CLS");
