@@ -36,7 +36,7 @@
 #include "app/child_process.h"
 #include "app/convert/supervised_child.h"
 #include "app/settings.h"
-#include "app/status/poller.h"
+#include "app/status/recovery.h"
 
 namespace app {
 namespace {
@@ -52,7 +52,7 @@ struct JobState {
   explicit JobState(pappl_job_t *job) : active(job) {}
   JobActivity active;
   const catalogue::Printer *printer = nullptr;
-  pappl_device_t *device = nullptr;
+  std::unique_ptr<status::Delivery> delivery;
   convert::LogBudget budget;
   std::unique_ptr<convert::SupervisedChild> filter;
   cups_raster_t *raster = nullptr;
@@ -62,7 +62,11 @@ struct JobState {
   std::vector<unsigned char> line;       // a converted line
   std::recursive_mutex inUse;            // held by the callback working on it
   unsigned linesWritten = 0;             // of the current page
-  bool deviceFailed = false;
+  unsigned pagesStarted = 0;
+  // The filter's word that its setup, and each page, are all written: what
+  // lets a page be sent again whole after the printer was lost.
+  bool setupSent = false;
+  unsigned pagesSent = 0;
 };
 
 // A job's state is taken from the job under this lock, so that only one
@@ -73,19 +77,6 @@ std::mutex gStateLock;
 JobState *StateOf(pappl_job_t *job) {
   std::lock_guard<std::mutex> lock(gStateLock);
   return static_cast<JobState *>(papplJobGetData(job));
-}
-
-// The one place where a job's bytes go to the printer. After a failed write
-// the rest is dropped, so that the filter can finish.
-bool WriteToDevice(pappl_job_t *job, pappl_device_t *device, bool &failed, const unsigned char *data,
-                   std::size_t size) {
-  if (failed) return false;
-  if (papplDeviceWrite(device, data, size) < 0) {
-    failed = true;
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to write to the printer: %s", strerror(errno));
-    return false;
-  }
-  return true;
 }
 
 // libcups's raster writer hands its bytes here, and they go to the filter.
@@ -115,8 +106,16 @@ bool SpawnFilter(pappl_job_t *job, JobState &state, const std::string &optionArg
                                    papplJobGetName(job) ? papplJobGetName(job) : "", "1", optionArgument};
   state.filter = std::make_unique<convert::SupervisedChild>(job, "Filter", state.budget);
   state.filter->SetStallLimit(kFilterStallLimit);
-  state.filter->sink = [job, &state](const unsigned char *data, std::size_t size) {
-    return WriteToDevice(job, state.device, state.deviceFailed, data, size);
+  state.filter->sink = [&state](const unsigned char *data, std::size_t size) {
+    state.delivery->Add(data, size);
+    return true;
+  };
+  state.filter->onLine = [&state](const std::string &line) {
+    unsigned page = 0;
+    char end = 0;
+    if (line == "DEBUG: Job setup sent.") state.setupSent = true;
+    else if (std::sscanf(line.c_str(), "DEBUG: Page %u sent%c", &page, &end) == 2 && end == '.')
+      state.pagesSent = std::max(state.pagesSent, page);
   };
   return state.filter->Start(std::move(args), ChildEnvironment(papplJobGetPrinter(job), *state.printer), -2);
 }
@@ -221,12 +220,19 @@ bool FinishChild(pappl_job_t *job, JobState &state) {
     killed = state.filter->stopped();
     status = state.filter->Finish();
   }
-  if (!state.deviceFailed) papplDeviceFlush(state.device);
+  // A job the filter finished whole gets its last page to the printer,
+  // waiting for the printer if need be; of any other only what is out goes.
+  const bool whole = state.filter && state.failure.empty() && stopped.empty() && WIFEXITED(status) &&
+                     WEXITSTATUS(status) == 0;
+  bool delivered = true;
+  if (state.delivery && whole && !papplJobIsCanceled(job)) delivered = state.delivery->EndOfPage();
+  else if (state.delivery && !state.delivery->failed()) papplDeviceFlush(state.delivery->device());
   if (papplJobIsCanceled(job)) return true;
   // The most telling reason first: a crash, then the filter's own ERROR line,
   // then what the application saw go wrong.
   std::string why;
-  if (state.deviceFailed) why = "Unable to send the job to the printer.";
+  if (!delivered)
+    why = state.delivery->failure().empty() ? "Unable to send the job to the printer." : state.delivery->failure();
   else if (!stopped.empty()) why = stopped;
   else if (WIFSIGNALED(status) && !killed)
     why = "The dotweave filter crashed (signal " + std::to_string(WTERMSIG(status)) + ").";
@@ -239,6 +245,28 @@ bool FinishChild(pappl_job_t *job, JobState &state) {
   papplJobSetMessage(job, "%s", why.c_str());
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
   return false;
+}
+
+// Before a page goes to the filter, what the filter made of the page before
+// (or its setup, before the first) goes to the printer: the filter's word
+// that it is all written is awaited, so that a page the printer lost can be
+// sent again whole; the next page waits while the printer is away.
+bool SendFinishedPart(pappl_job_t *job, JobState &state) {
+  const unsigned before = state.pagesStarted;
+  const bool marked = state.filter->ServiceUntil(
+      [&state, before] { return before == 0 ? state.setupSent : state.pagesSent >= before; });
+  if (!marked) {
+    FailJob(job, state, "The dotweave filter ended before the page was finished.");
+    return false;
+  }
+  if (before == 0) {
+    state.delivery->EndOfSetup();
+    return true;
+  }
+  const bool sent = state.delivery->EndOfPage();
+  state.filter->Touch();
+  if (!sent && !papplJobIsCanceled(job)) FailJob(job, state, state.delivery->failure());
+  return sent;
 }
 
 // Frees the job's state, its filter ended first.
@@ -327,7 +355,6 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
     papplJobSetMessage(job, "The printer's driver is unknown.");
     return false;
   }
-  status::BeforeJob(job, device);
   const FilterSettings settings = MapSettings(*entry, SettingsOf(job, *options, *entry));
   if (!settings.error.empty()) {
     papplJobSetMessage(job, "%s.", settings.error.c_str());
@@ -337,7 +364,11 @@ bool StartJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *dev
   auto state = std::make_unique<JobState>(job);
   if (!state->active.owns()) return false;
   state->printer = entry;
-  state->device = device;
+  state->delivery = std::make_unique<status::Delivery>(job, device);
+  if (!state->delivery->Ready()) {
+    if (!papplJobIsCanceled(job)) papplJobSetMessage(job, "%s", state->delivery->failure().c_str());
+    return false;
+  }
   const std::string argument = FilterOptionArgument(settings.options);
   if (!HeaderTemplate(*entry, argument, state->headerTemplate)) {
     papplJobSetMessage(job, "Unable to read the driver's PPD file %s/%s.", gPaths.ppdDir.c_str(),
@@ -376,8 +407,10 @@ bool StartPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, 
     FailJob(job, *state, state->page.error);
     return busy.unlock(), AbortChild(job);
   }
+  if (!SendFinishedPart(job, *state)) return busy.unlock(), AbortChild(job);
   cups_page_header2_t &header = state->page.header;
   state->linesWritten = 0;
+  ++state->pagesStarted;
   if (!cupsRasterWriteHeader2(state->raster, &header)) {
     FailJob(job, *state, "The filter stopped reading the job.");
     return busy.unlock(), AbortChild(job);
@@ -416,10 +449,8 @@ bool EndPage(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned 
   return true;
 }
 
-bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
-  const bool ok = EndState(job);
-  status::AfterJob(job, device);
-  return ok;
+bool EndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *) {
+  return EndState(job);
 }
 
 bool PrintFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
@@ -442,29 +473,40 @@ bool PrintFile(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device) {
     papplJobSetMessage(job, "Unable to open the document: %s", strerror(errno));
     return false;
   }
-  status::BeforeJob(job, device);
+  // The document's pages are not known: it is sent again whole when the
+  // printer was lost before it had all of it.
+  status::Delivery delivery(job, device);
+  delivery.EndOfSetup();
   std::vector<unsigned char> buffer(65536);
-  bool ok = true, deviceFailed = false;
-  for (;;) {
-    if (papplJobIsCanceled(job)) break;
-    const ssize_t n = read(fd, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      papplJobSetMessage(job, "Unable to read the document: %s", strerror(errno));
-      ok = false;
-      break;
+  std::string readError;
+  const auto send = [&]() -> bool {
+    if (lseek(fd, 0, SEEK_SET) < 0) {
+      readError = strerror(errno);
+      return false;
     }
-    if (n == 0) break;
-    if (!WriteToDevice(job, device, deviceFailed, buffer.data(), static_cast<size_t>(n))) {
-      papplJobSetMessage(job, "Unable to send the job to the printer.");
-      ok = false;
-      break;
+    while (!papplJobIsCanceled(job) && !delivery.failed()) {
+      const ssize_t n = read(fd, buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        readError = strerror(errno);
+        return false;
+      }
+      if (n == 0) break;
+      delivery.Add(buffer.data(), static_cast<std::size_t>(n));
     }
-  }
+    return true;
+  };
+  delivery.SetReplay(send);
+  bool ok = delivery.Ready();
+  if (ok && !send()) ok = false;
+  else if (ok && !papplJobIsCanceled(job)) ok = delivery.EndOfPage();
   close(fd);
-  if (ok) papplDeviceFlush(device);
-  status::AfterJob(job, device);
-  return ok;
+  if (ok || papplJobIsCanceled(job)) return true;
+  if (!readError.empty()) papplJobSetMessage(job, "Unable to read the document: %s", readError.c_str());
+  else
+    papplJobSetMessage(job, "%s",
+                       delivery.failure().empty() ? "Unable to send the job to the printer." : delivery.failure().c_str());
+  return false;
 }
 
 }  // namespace app

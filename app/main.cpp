@@ -27,6 +27,7 @@
 #include "app/security/security.h"
 #include "app/serial/serial.h"
 #include "app/status/poller.h"
+#include "app/status/recovery.h"
 
 #ifndef DOTWEAVE_FILTER_PATH
 #define DOTWEAVE_FILTER_PATH "/usr/lib/cups/filter/dotweave"
@@ -277,6 +278,17 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   const char *hostname = cupsGetOption("listen-hostname", num_options, options);
   const pappl_loglevel_t level = LogLevel(cupsGetOption("log-level", num_options, options));
   security::Configure(security::ReadSettings(num_options, options));
+  if (const char *text = cupsGetOption("recovery-timeout", num_options, options)) {
+    std::chrono::seconds timeout{};
+    if (!status::ParseRecoveryTimeout(text, timeout)) {
+      std::fprintf(stderr,
+                   "dotweave-app: recovery-timeout must be a whole number of seconds from 0 to 604800, not "
+                   "\"%s\"\n",
+                   text);
+      return nullptr;
+    }
+    status::SetRecoveryTimeout(timeout);
+  }
 
   pappl_system_t *system = papplSystemCreate(
       static_cast<pappl_soptions_t>(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |

@@ -215,6 +215,32 @@ bool SupervisedChild::ReadExactly(void *buffer, std::size_t size) {
   return true;
 }
 
+bool SupervisedChild::ServiceUntil(const std::function<bool()> &reached) {
+  const unsigned char *none = nullptr;
+  std::size_t noWrite = 0;
+  ssize_t unused = 0;
+  while (!reached()) {
+    if (output_ < 0 && errors_ < 0) return false;
+    const Step step = Service(none, noWrite, nullptr, 0, unused);
+    if (step == Step::Stopped || step == Step::Ended) return false;
+  }
+  // The message came after the output it marks was written: all of that is
+  // in the pipe now, and nothing after it (the child waits for input).
+  while (output_ >= 0 && sink) {
+    unsigned char local[65536];
+    const ssize_t n = read(output_, local, sizeof local);
+    if (n > 0) {
+      sink(local, static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || errno != EAGAIN) CloseFd(output_);
+    break;
+  }
+  lastProgress_ = Clock::now();
+  return true;
+}
+
 bool SupervisedChild::Drain() {
   CloseInput();
   const unsigned char *none = nullptr;
@@ -268,6 +294,7 @@ int SupervisedChild::Finish() {
 void SupervisedChild::Message(std::string raw) {
   const std::string line = Trimmed(std::move(raw));
   if (line.empty()) return;
+  if (onLine) onLine(line);
   lastLine_ = line;
   if (line.compare(0, 6, "ERROR:") == 0) {
     std::size_t start = 6;

@@ -45,6 +45,17 @@ class SupervisedChild {
   // Where output goes while Write and Drain run (the printer, say); without
   // one, Read takes it.
   std::function<bool(const unsigned char *, std::size_t)> sink;
+  // Sees each of the child's message lines before it is logged.
+  std::function<void(const std::string &)> onLine;
+
+  // Passes output to the sink and reads messages until `reached` says yes
+  // (a message has come, say), then passes on every byte of output already
+  // written: what the child wrote before that message. False when the child
+  // ended or was stopped first.
+  bool ServiceUntil(const std::function<bool()> &reached);
+  // The time the job waited on its own (for the printer, say) does not count
+  // as the child stalling.
+  void Touch() { lastProgress_ = Clock::now(); }
 
   // Writes to the child's input, its output passed to the sink meanwhile.
   bool Write(const void *data, std::size_t size);

@@ -55,6 +55,10 @@ ssize_t WriteDevice(pappl_device_t *device, const void *buffer, size_t bytes) {
   std::string error;
   if (!port->WriteAll(buffer, bytes, error)) {
     papplDeviceError(device, "%s", error.c_str());
+    // The port is let go at once, its lock with it, so that the job can
+    // open it again when the printer is back.
+    delete port;
+    papplDeviceSetData(device, nullptr);
     return -1;
   }
   return static_cast<ssize_t>(bytes);

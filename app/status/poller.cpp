@@ -245,15 +245,26 @@ void Release(Entry &e) {
   Reg().changed.notify_all();
 }
 
-void AskDuringJob(pappl_job_t *job, pappl_device_t *device) {
-  pappl_printer_t *printer = papplJobGetPrinter(job);
-  Entry *e = nullptr;
-  if (printer == nullptr || device == nullptr) return;
+}  // namespace
+
+bool Answers(pappl_printer_t *printer) {
   Register(printer);
-  if (!Claim(printer, true, e)) return;
-  Record(printer, *e, Ask(device, e->family));
-  Release(*e);
+  std::lock_guard<std::mutex> guard(Reg().lock);
+  auto it = Reg().entries.find(printer);
+  return it != Reg().entries.end() && it->second.twoWay && it->second.family != Family::None &&
+         it->second.answering == Answering::Answers;
 }
+
+std::optional<PrinterStatus> AskForJob(pappl_printer_t *printer, pappl_device_t *device) {
+  Entry *e = nullptr;
+  if (printer == nullptr || device == nullptr || !Claim(printer, true, e)) return std::nullopt;
+  std::optional<PrinterStatus> answer = Ask(device, e->family);
+  if (answer) Record(printer, *e, answer);
+  Release(*e);
+  return answer;
+}
+
+namespace {
 
 // One idle query: none while a job has the device.
 void PollOne(pappl_printer_t *printer) {
@@ -304,8 +315,6 @@ void StartPolling(pappl_system_t *system) {
   });
 }
 
-void BeforeJob(pappl_job_t *job, pappl_device_t *device) { AskDuringJob(job, device); }
-void AfterJob(pappl_job_t *job, pappl_device_t *device) { AskDuringJob(job, device); }
 
 bool UpdateStatus(pappl_printer_t *printer) {
   std::optional<PrinterStatus> last;

@@ -1,9 +1,11 @@
 #pragma once
-// PAPPL's side of the printer's status (see README.md). The job path calls
-// BeforeJob and AfterJob with the job's open device; the driver record takes
+// PAPPL's side of the printer's status (see README.md). A job's delivery
+// (recovery.h) asks through the job's open device; the driver record takes
 // UpdateStatus and ForgetPrinter as its status and delete callbacks; the
 // server starts the idle polling once its system is made.
 #include <pappl/pappl.h>
+
+#include <optional>
 
 #include "app/status/status.h"
 
@@ -12,11 +14,14 @@ namespace status {
 // Every 30 seconds while a printer is idle, with a short timeout.
 void StartPolling(pappl_system_t *system);
 
-// Asks the printer through the job's device, when it is known to answer (a
-// printer that has not answered is never asked during a job, so that it
-// cannot slow the job down).
-void BeforeJob(pappl_job_t *job, pappl_device_t *device);
-void AfterJob(pappl_job_t *job, pappl_device_t *device);
+
+// Whether the printer is known to answer its status query on this device.
+bool Answers(pappl_printer_t *printer);
+// A query in the course of a job, through the job's device, for a printer
+// that answers: the answer, shown on the printer (reasons, supplies), or
+// none. Silence is not recorded: the job decides what it means (a lost
+// connection, most often).
+std::optional<PrinterStatus> AskForJob(pappl_printer_t *printer, pappl_device_t *device);
 
 // The driver's status callback: the supplies as the last answer says.
 bool UpdateStatus(pappl_printer_t *printer);

@@ -387,6 +387,11 @@ int FilterMain(int argc, char *argv[]) {
   cupsMarkOptions(ppd, num_options, options);
 
   Setup(ppd);
+  // A printer application that resends pages after a lost connection learns
+  // here where the job's setup ends and, below, where each page ends in the
+  // output: every byte before the line has been handed to standard output.
+  std::fflush(stdout);
+  std::fputs("DEBUG: Job setup sent.\n", stderr);
 
   Page = 0;
   cups_page_header2_t header;
@@ -408,6 +413,7 @@ int FilterMain(int argc, char *argv[]) {
     _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
     EndPage(ppd, &header);
     if (Canceled || JobFailed) break;
+    std::fprintf(stderr, "DEBUG: Page %d sent.\n", Page);
   }
   FinishJob(ppd);
 

@@ -173,9 +173,12 @@ TEST_F(AppBadInput, MemoryDoesNotGrowFromJobToJob) {
 // server's first job ("job1").
 TEST(AppFilterCrash, AKilledFilterFailsOnlyItsJob) {
   TempDir dir;
+  // Job 1's filter starts its job as the real one does (it says its setup
+  // is written), then dies in the middle of the page.
   const std::string wrapper = dir.Write("crashing-filter", std::string("#!/bin/sh\n") +
                                                                "case \"$3\" in\n"
-                                                               "  job1) head -c 4000 >/dev/null; kill -KILL $$ ;;\n"
+                                                               "  job1) echo 'DEBUG: Job setup sent.' >&2\n"
+                                                               "        head -c 4000 >/dev/null; kill -KILL $$ ;;\n"
                                                                "esac\n"
                                                                "exec " DOTWEAVE_BINARY " \"$@\"\n");
   ASSERT_EQ(chmod(wrapper.c_str(), 0755), 0);
