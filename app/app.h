@@ -93,6 +93,8 @@ class JobActivity {
 };
 // True when no job has been worked on for `quiet` milliseconds.
 bool JobsQuietFor(long long quietMilliseconds);
+// True while one of our job callbacks works on a job of the printer.
+bool JobInHand(pappl_printer_t *printer);
 
 // Set when the server has been told to stop (SIGTERM, SIGINT, or PAPPL's
 // own shutdown): jobs end at once instead of holding the shutdown up.

@@ -345,6 +345,12 @@ JobActivity::~JobActivity() {
   --gActiveJobs;
 }
 
+bool JobInHand(pappl_printer_t *printer) {
+  std::lock_guard<std::mutex> lock(gClaimLock);
+  const auto it = gClaims.find(printer);
+  return it != gClaims.end() && it->second.second > 0;
+}
+
 bool JobsQuietFor(long long quietMilliseconds) {
   return gActiveJobs == 0 && NowMilliseconds() - gLastActivity >= quietMilliseconds;
 }

@@ -11,11 +11,15 @@
 #include <condition_variable>
 #include <cstring>
 #include <map>
+#include <set>
+#include <vector>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "app/app.h"
+#include "app/status/recovery.h"
 
 namespace status {
 namespace {
@@ -297,11 +301,75 @@ void PollOne(pappl_printer_t *printer) {
   }
 }
 
-void RegisterPrinter(pappl_printer_t *printer, void *) { Register(printer); }
+// A job whose device PAPPL cannot open never reaches our callbacks: PAPPL
+// stops the printer and tries again every 5 seconds, for ever. Such a job
+// is shown waiting, the printer offline, and past the recovery time the
+// job is ended (canceled, as aborted by the system, with the reason).
+struct Stuck {
+  pappl_printer_t *printer;
+  std::vector<pappl_job_t *> jobs;
+};
+
+void FindProcessing(pappl_job_t *job, void *data) {
+  if (papplJobGetState(job) == IPP_JSTATE_PROCESSING) static_cast<Stuck *>(data)->jobs.push_back(job);
+}
+
+std::set<pappl_printer_t *> gShownOffline;  // on the main loop only
+
+// Marks a registered printer's entry busy, so that the printer is not
+// deleted under the caller (the delete callback waits); false when it is
+// gone or busy.
+bool Hold(pappl_printer_t *printer, Entry *&entry) {
+  std::lock_guard<std::mutex> guard(Reg().lock);
+  auto it = Reg().entries.find(printer);
+  if (it == Reg().entries.end() || it->second.busy) return false;
+  it->second.busy = true;
+  entry = &it->second;
+  return true;
+}
+
+void WatchUnreachable(const std::vector<pappl_printer_t *> &printers) {
+  const auto limit = RecoveryTimeout();
+  for (pappl_printer_t *printer : printers) {
+    Entry *entry = nullptr;
+    if (!Hold(printer, entry)) continue;
+    Stuck stuck{printer, {}};
+    if (papplPrinterGetState(printer) == IPP_PSTATE_STOPPED && !app::JobInHand(printer))
+      papplPrinterIterateActiveJobs(printer, FindProcessing, &stuck, 1, 0);
+    const bool unreachable = !stuck.jobs.empty() && !app::JobInHand(printer);
+    if (unreachable && gShownOffline.insert(printer).second)
+      papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+    else if (!unreachable && gShownOffline.erase(printer))
+      papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
+    for (pappl_job_t *job : stuck.jobs) {
+      const time_t since = papplJobGetTimeProcessed(job);
+      if (since > 0 && time(nullptr) - since >= limit.count()) {
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to reach the printer for %lld seconds: the job is ended.",
+                    static_cast<long long>(limit.count()));
+        papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+        papplJobSetMessage(job, "Unable to reach the printer. Gave up after waiting %lld seconds.",
+                           static_cast<long long>(limit.count()));
+        papplJobCancel(job);
+      } else {
+        papplJobSetMessage(job, "Unable to reach the printer. Waiting for the printer.");
+      }
+    }
+    Release(*entry);
+  }
+}
+
+void RegisterPrinter(pappl_printer_t *printer, void *data) {
+  Register(printer);
+  static_cast<std::vector<pappl_printer_t *> *>(data)->push_back(printer);
+}
 
 bool RegisterPrinters(pappl_system_t *system, void *) {
-  papplSystemIteratePrinters(system, RegisterPrinter, nullptr);
+  // Gathered first, watched after: nothing that changes PAPPL's objects runs
+  // inside its iteration.
+  std::vector<pappl_printer_t *> printers;
+  papplSystemIteratePrinters(system, RegisterPrinter, &printers);
   Reg().changed.notify_all();
+  WatchUnreachable(printers);
   return true;
 }
 

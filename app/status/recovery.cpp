@@ -139,6 +139,13 @@ bool Delivery::Settle() {
 bool Delivery::Settled() {
   unconfirmed_.clear();
   SetOffline(false);
+  // The printer is reachable: an "offline" shown while PAPPL could not open
+  // its device goes at once.
+  if (!reached_) {
+    reached_ = true;
+    if (papplPrinterGetReasons(printer_) & PAPPL_PREASON_OFFLINE)
+      papplPrinterSetReasons(printer_, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
+  }
   if (waitingSince_ != Clock::time_point{}) {
     waitingSince_ = {};
     papplJobSetMessage(job_, "Printing.");

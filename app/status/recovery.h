@@ -78,6 +78,7 @@ class Delivery {
   bool broken_ = false;      // the device failed; nothing more is written to it
   bool answers_ = false;     // pages are confirmed by the status query
   bool offline_ = false;     // the printer shows "offline" for this job
+  bool reached_ = false;     // the printer was reached once
   std::chrono::steady_clock::time_point waitingSince_{};
   std::string failure_;
   std::string lastReason_;

@@ -166,6 +166,15 @@ void AppServer::Start(std::map<std::string, std::string> env) {
                                    "file-device-directory=" + stateDir_, "-o",
                                    "log-level=" + (env.count("DOTWEAVE_APP_LOG_LEVEL") ? env["DOTWEAVE_APP_LOG_LEVEL"]
                                                                                        : std::string("debug"))};
+  // "option:NAME" entries are server options (-o NAME=VALUE), not environment.
+  for (auto it = env.begin(); it != env.end();) {
+    if (it->first.rfind("option:", 0) != 0) {
+      ++it;
+      continue;
+    }
+    args.insert(args.end(), {"-o", it->first.substr(7) + "=" + it->second});
+    it = env.erase(it);
+  }
   env.emplace("DOTWEAVE_FILTER", DOTWEAVE_BINARY);
   env.emplace("LSAN_OPTIONS", LsanOptions());
   std::vector<std::string> envStrings;
@@ -368,7 +377,8 @@ JobOutcome AppServer::Wait(const std::string &printer, JobOutcome job, int secon
   if (job.id <= 0) return job;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   const std::string uri = printerUri(printer);
-  while (std::chrono::steady_clock::now() < deadline) {
+  // Asked at least once: Wait(..., 0) is the job's state now.
+  do {
     http_t *http = Connect(port_);
     if (http == nullptr) break;
     ipp_t *request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
@@ -385,7 +395,7 @@ JobOutcome AppServer::Wait(const std::string &printer, JobOutcome job, int secon
       if (job.state >= IPP_JSTATE_CANCELED) return job;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  } while (std::chrono::steady_clock::now() < deadline);
   return job;
 }
 

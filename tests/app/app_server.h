@@ -28,7 +28,8 @@ struct JobOutcome {
 
 class AppServer {
  public:
-  // `env` is added to the server's environment (DOTWEAVE_FILTER, say);
+  // `env` is added to the server's environment (DOTWEAVE_FILTER, say), but
+  // for "option:NAME" entries, which are server options (-o NAME=VALUE);
   // `stateDir` is a state directory to start on (a new one if empty).
   explicit AppServer(std::map<std::string, std::string> env = {}, std::string stateDir = "");
   ~AppServer();

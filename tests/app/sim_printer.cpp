@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -151,6 +152,13 @@ void SimPrinter::Take(int fd, const char *bytes, std::size_t n) {
         if (events_.empty() || events_.back() != 'D') events_ += 'D';
         kept += data[i++];
       }
+    }
+    const std::size_t limit = dropAfter_;
+    if (limit > 0 && received_.size() + kept.size() >= limit) {
+      kept.resize(limit - std::min(limit, received_.size()));
+      dropAfter_ = 0;
+      dropped_ = true;
+      answers = 0;
     }
     received_ += kept;
   }

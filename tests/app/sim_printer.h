@@ -47,6 +47,10 @@ class SimPrinter {
   // switched off); Back() listens again on the same port.
   void Drop();
   void Back();
+  // Drops the connection once this many bytes of data have come (the rest
+  // of what was sent is lost, as when a cable is pulled); 0: never.
+  void DropAfter(std::size_t bytes) { dropAfter_ = bytes; }
+  bool dropped() const { return dropped_; }
 
   // The bytes received, status queries taken out (the ZPL printer acts on
   // "~HS" wherever it comes and prints nothing for it; the Dymo printer's
@@ -72,6 +76,7 @@ class SimPrinter {
   std::string slave_;
   std::atomic<bool> stop_{false}, mute_{false}, reading_{true}, dropped_{false};
   std::atomic<int> queries_{0};
+  std::atomic<std::size_t> dropAfter_{0};
   mutable std::mutex lock_;
   Flags flags_;
   std::string received_;
