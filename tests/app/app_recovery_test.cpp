@@ -150,6 +150,32 @@ TEST_F(AppRecovery, LabelsOutWhenAJobStartsHoldTheJobUntilTheyAreBack) {
   EXPECT_TRUE(WaitUntil([&] { return server_->PrinterAttribute("zplnet", "printer-state") == "idle"; }, 10s));
 }
 
+TEST_F(AppRecovery, LabelsRunningOutMidJobHoldTheRestWithNothingPrintedTwice) {
+  StartServer();
+  SimPrinter::Flags out;
+  out.paperOut = true;
+  sim_.SetFlagsAfter(starts_[1], out);  // out once the first label is in
+  const JobOutcome job = server_->Submit("zplnet", pdf_, "application/pdf");
+  ASSERT_EQ(job.submitStatus, IPP_STATUS_OK) << job.submitMessage;
+  JobOutcome held;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        held = server_->Wait("zplnet", job, 0);
+        return held.message.find("The printer says: Media empty.") != std::string::npos;
+      },
+      15s))
+      << held.message;
+  EXPECT_EQ(held.state, IPP_JSTATE_PROCESSING);
+  // The first label went, confirmed by the printer's answer; the second waits.
+  EXPECT_TRUE(sim_.Received() == reference_.substr(0, starts_[1])) << sim_.Received().size();
+
+  sim_.SetFlags({});
+  const JobOutcome done = server_->Wait("zplnet", job, 30);
+  ASSERT_EQ(done.state, IPP_JSTATE_COMPLETED) << done.message << server_->jobLog();
+  ASSERT_TRUE(WaitUntil([&] { return sim_.Received().size() >= reference_.size(); }, 5s));
+  EXPECT_TRUE(sim_.Received() == reference_);
+}
+
 TEST_F(AppRecovery, CancelEndsAJobWaitingForItsPrinter) {
   StartServer();
   sim_.DropAfter(starts_[1] / 2);

@@ -86,6 +86,12 @@ void SimPrinter::SetFlags(const Flags &flags) {
   flags_ = flags;
 }
 
+void SimPrinter::SetFlagsAfter(std::size_t bytes, const Flags &flags) {
+  std::lock_guard<std::mutex> guard(lock_);
+  flagsAt_ = bytes;
+  laterFlags_ = flags;
+}
+
 void SimPrinter::Drop() { dropped_ = true; }
 
 void SimPrinter::Back() {
@@ -161,6 +167,7 @@ void SimPrinter::Take(int fd, const char *bytes, std::size_t n) {
       answers = 0;
     }
     received_ += kept;
+    if (flagsAt_ > 0 && received_.size() >= flagsAt_) flags_ = laterFlags_, flagsAt_ = 0;
   }
   for (int i = 0; i < answers; ++i) {
     ++queries_;

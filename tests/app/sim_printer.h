@@ -51,6 +51,9 @@ class SimPrinter {
   // of what was sent is lost, as when a cable is pulled); 0: never.
   void DropAfter(std::size_t bytes) { dropAfter_ = bytes; }
   bool dropped() const { return dropped_; }
+  // Takes these flags once this many bytes of data have come (labels run
+  // out in the middle of a job).
+  void SetFlagsAfter(std::size_t bytes, const Flags &flags);
 
   // The bytes received, status queries taken out (the ZPL printer acts on
   // "~HS" wherever it comes and prints nothing for it; the Dymo printer's
@@ -79,6 +82,8 @@ class SimPrinter {
   std::atomic<std::size_t> dropAfter_{0};
   mutable std::mutex lock_;
   Flags flags_;
+  std::size_t flagsAt_ = 0;  // 0: none pending
+  Flags laterFlags_;
   std::string received_;
   std::string pending_;  // bytes that may be the start of a query
   std::string events_;

@@ -88,7 +88,7 @@ TEST_F(SpineJob, EmptyStreamStillWritesTheJobStartBytes) {
   FilterResult r = RunFilter(Job(0x00, ""));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.out, std::string(100, '\x1b') + "\x1b@");
-  EXPECT_EQ(r.err, "ERROR: No pages were found.\n");
+  EXPECT_EQ(r.err, "DEBUG: Job setup sent.\nERROR: No pages were found.\n");
 
   r = RunFilter(Job(0x20, ""));
   EXPECT_EQ(r.exitStatus, 1);
@@ -97,7 +97,26 @@ TEST_F(SpineJob, EmptyStreamStillWritesTheJobStartBytes) {
   r = RunFilter(Job(kUnknownFamily, "not a raster stream at all"));
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "ERROR: No pages were found.\n");
+  EXPECT_EQ(r.err, "DEBUG: Job setup sent.\nERROR: No pages were found.\n");
+}
+
+// A printer application that sends pages again after a lost connection
+// cuts the output where the filter says its setup and each page end: the
+// setup line comes before the first page is read, each page's line after
+// its last bytes (its end commands) and before the next page starts.
+TEST_F(SpineJob, SetupAndEachPageEndAreAnnouncedInOrder) {
+  const cups_page_header2_t h = MakeHeader(16, 4, 1);
+  FilterResult r = RunFilter(Job(0x20, WriteRaster({UniformPage(h, 0xFF), UniformPage(h, 0x00)})));
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  std::vector<std::string> marks;
+  std::istringstream in(r.err);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("PAGE:", 0) == 0 || line.rfind("INFO: Finished", 0) == 0 || line.find(" sent.") != std::string::npos)
+      marks.push_back(line);
+  const std::vector<std::string> expected = {"DEBUG: Job setup sent.", "PAGE: 1 1", "INFO: Finished page 1.",
+                                             "DEBUG: Page 1 sent.",    "PAGE: 2 1", "INFO: Finished page 2.",
+                                             "DEBUG: Page 2 sent."};
+  EXPECT_EQ(marks, expected);
 }
 
 TEST_F(SpineJob, UnknownFamilyReadsAndReportsPagesButWritesNothing) {
