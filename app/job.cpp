@@ -1,8 +1,11 @@
 // Printing a job: the job's raster pages become a CUPS raster stream on the
 // standard input of a dotweave filter child, which gets the driver's PPD, the
 // job's settings as filter options, PRINTER and DEVICE_URI, exactly as a CUPS
-// queue would run it; what the child writes goes to the printer device. The
-// filter keeps process-wide state and is not re-entrant, and PAPPL prints on
+// queue would run it; what the child writes goes to the printer through the
+// job's delivery (status/recovery.h), which keeps each page until the
+// printer has it and waits for a printer that is away. A page goes to the
+// filter only once the filter has said the page before is all written, so
+// that the printer's bytes can be cut into whole pages. The filter keeps process-wide state and is not re-entrant, and PAPPL prints on
 // several printers at once: one child per job keeps the jobs apart, and a
 // filter that fails or crashes fails its job, never the server.
 //
