@@ -135,7 +135,7 @@ TEST_F(AppJobs, PwgRasterToAThermalModelWithJobSettings) {
   const unsigned w = 832, h = 400;
   const std::vector<std::uint8_t> dots = LabelDots(w, h);
   RasterPage page = RgbPage(w, h, 203, dots);
-  const std::string pwg = PwgRasterFile(dir_, "thermal.pwg", {page});
+  const std::string pwg = PwgRasterFile(dir_, "thermal.pwg", {GrayPageOf(page)});
   // print-darkness +50 on the default 75% (the middle of 50..100) is 100%;
   // 3 inches per second is the third speed level.
   const JobOutcome job = server().Print("kv412", pwg, "image/pwg-raster",
@@ -190,7 +190,7 @@ TEST_F(AppJobs, APrinterNamedAnythingPrintsAsItsDriversModel) {
   // "labels" says nothing about the KV418 A (384-dot head) it drives.
   const unsigned w = 384, h = 200;
   const std::vector<std::uint8_t> dots = LabelDots(w, h);
-  const std::string pwg = PwgRasterFile(dir_, "small.pwg", {RgbPage(w, h, 203, dots)});
+  const std::string pwg = PwgRasterFile(dir_, "small.pwg", {GrayPageOf(RgbPage(w, h, 203, dots))});
   const JobOutcome job = server().Print("labels", pwg, "image/pwg-raster");
   ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << LogTail(server());
   const dwdecode::DecodeResult d = dwdecode::DecodeOemThermal(LastOutput(server(), "labels", job));
@@ -200,7 +200,7 @@ TEST_F(AppJobs, APrinterNamedAnythingPrintsAsItsDriversModel) {
 }
 
 TEST_F(AppJobs, UnsupportedVendorValuesAreRefused) {
-  const std::string pwg = PwgRasterFile(dir_, "v.pwg", {RgbPage(64, 16, 203, LabelDots(64, 16))});
+  const std::string pwg = PwgRasterFile(dir_, "v.pwg", {GrayPageOf(RgbPage(64, 16, 203, LabelDots(64, 16)))});
   const JobOutcome job = server().Print("kv412", pwg, "image/pwg-raster", "page-rotation=45");
   EXPECT_NE(job.state, IPP_JSTATE_COMPLETED);
   EXPECT_NE(job.message.find("page-rotation"), std::string::npos) << job.message << LogTail(server());
