@@ -178,6 +178,47 @@ TEST_F(AppJobs, PngReachesEveryFamilyDotForDot) {
   }
 }
 
+// A ZPL printer's tear-off offset (tear-off-offset, in dots), from the job
+// or the printer's default, reaches it as one line of the label format
+// after the label home: "~TA" with at least three digits, a negative value
+// four characters wide with its sign. Without one the printer keeps its own:
+// no ~TA.
+TEST_F(AppJobs, TearOffsetReachesAZplPrinter) {
+  ASSERT_TRUE(server().AddPrinter("zpltear", "dotweave-zpl"));
+  struct Case {
+    int printerDefault;
+    std::string jobOption, line;  // line "" for none
+  };
+  for (const Case &c : {Case{0, "", ""}, Case{0, "tear-off-offset=20", "~TA020\n"},
+                        Case{0, "tear-off-offset=-7", "~TA-007\n"}, Case{-120, "", "~TA-120\n"},
+                        Case{-120, "tear-off-offset=0", ""}, Case{0, "tear-off-offset=121", "refused"}}) {
+    SCOPED_TRACE(std::to_string(c.printerDefault) + " " + c.jobOption);
+    ASSERT_TRUE(server().SetPrinterInteger("zpltear", "tear-off-offset-default", c.printerDefault));
+    const std::string pwg = PwgRasterFile(dir_, "tear.pwg", {OneBitPage(64, 16, 203, LabelDots(64, 16))});
+    const JobOutcome job = server().Print("zpltear", pwg, "image/pwg-raster", c.jobOption);
+    const std::string out = LastOutput(server(), "zpltear", job);
+    if (c.line == "refused") {
+      EXPECT_NE(job.state, IPP_JSTATE_COMPLETED);
+      EXPECT_NE(job.message.find("tear-off-offset"), std::string::npos) << job.message;
+      EXPECT_EQ(out, "");
+      continue;
+    }
+    ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << LogTail(server());
+    const std::size_t home = out.find("^LH0,0\n"), graphic = out.find("^FO0,0^XGR:CUPS.GRF,1,1^FS\n");
+    ASSERT_NE(home, std::string::npos) << out;
+    ASSERT_NE(graphic, std::string::npos) << out;
+    if (c.line.empty()) {
+      EXPECT_EQ(out.find("~TA"), std::string::npos) << out;
+      continue;
+    }
+    const std::size_t at = out.find("\n" + c.line);
+    ASSERT_NE(at, std::string::npos) << out;
+    EXPECT_GT(at, home);
+    EXPECT_LT(at, graphic);
+    EXPECT_EQ(out.find("~TA", at + c.line.size()), std::string::npos) << "one line only";
+  }
+}
+
 TEST_F(AppJobs, RawZplPassesThroughUnchanged) {
   const std::string zpl = "^XA^FO50,50^A0N,40,40^FDdotweave^FS^XZ\n";
   const std::string file = dir_.Write("label.zpl", zpl);
