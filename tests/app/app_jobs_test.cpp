@@ -227,6 +227,42 @@ TEST_F(AppJobs, RawZplPassesThroughUnchanged) {
   EXPECT_EQ(LastOutput(server(), "zpl", job), zpl);
 }
 
+// Apple raster in the one type a black-only OEM printer advertises (URF W8,
+// 8-bit gray), what an iPhone sends it: the label's dots come out as sent.
+// URF: "UNIRAST", a page count, a 32-byte page header (bits per pixel, color
+// space 0 for sGray, duplex, quality, 8 reserved bytes, width, height,
+// resolution, 8 reserved bytes), then per line a repeat count and pixel
+// runs (n < 128: the next pixel n + 1 times).
+TEST_F(AppJobs, AppleRasterInGrayPrintsOnAThermalModel) {
+  const unsigned w = 832, h = 300;
+  const std::vector<std::uint8_t> dots = LabelDots(w, h);
+  std::string urf("UNIRAST\0\0\0\0\1", 12);
+  auto be32 = [&urf](unsigned v) {
+    for (int shift = 24; shift >= 0; shift -= 8) urf += static_cast<char>((v >> shift) & 0xFF);
+  };
+  urf += std::string("\x08\x00\x01\x04", 4) + std::string(8, '\0');
+  be32(w);
+  be32(h);
+  be32(203);
+  urf += std::string(8, '\0');
+  for (unsigned y = 0; y < h; ++y) {
+    urf += '\0';
+    for (unsigned x = 0; x < w;) {
+      const bool black = dots[std::size_t{y} * w + x] != 0;
+      unsigned run = 1;
+      while (run < 128 && x + run < w && (dots[std::size_t{y} * w + x + run] != 0) == black) ++run;
+      urf += static_cast<char>(run - 1);
+      urf += static_cast<char>(black ? 0x00 : 0xFF);
+      x += run;
+    }
+  }
+  const JobOutcome job = server().Print("kv412", dir_.Write("label.urf", urf), "image/urf");
+  ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << LogTail(server());
+  const dwdecode::DecodeResult d = dwdecode::DecodeOemThermal(LastOutput(server(), "kv412", job));
+  ASSERT_EQ(d.pages.size(), 1u);
+  ExpectDots(d.pages[0], w, h, dots);
+}
+
 TEST_F(AppJobs, APrinterNamedAnythingPrintsAsItsDriversModel) {
   // "labels" says nothing about the KV418 A (384-dot head) it drives.
   const unsigned w = 384, h = 200;
