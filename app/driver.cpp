@@ -158,11 +158,34 @@ void FillLabelModes(const catalogue::Printer &p, pappl_pr_driver_data_t &d) {
     else if (*k == "cutter") modes |= PAPPL_LABEL_MODE_CUTTER;
   }
   d.mode_supported = static_cast<pappl_label_mode_t>(modes);
+}
+
+// PAPPL 1.3.1 refuses every value of label-tear-offset-configured in
+// Set-Printer-Attributes and shows it nowhere on its web pages: the ZPL
+// tear-off adjustment is a vendor setting instead (tear-off-offset).
+void FillTearOffset(pappl_pr_driver_data_t &d) {
   d.tear_offset_configured = 0;
   d.tear_offset_supported[0] = d.tear_offset_supported[1] = 0;
 }
 
-// NAME-supported and NAME-default of every vendor option.
+// A vendor option entered as a number: a long run of consecutive numbers
+// (an offset, a position), whose choice names only repeat the numbers.
+// PAPPL's web page shows an integer list as bare numbers and takes a range
+// in a number field.
+constexpr std::size_t kMinNumberRun = 12;
+
+bool EnteredAsNumber(const catalogue::Option &o) {
+  if (!o.numeric() || o.choices.size() < kMinNumberRun) return false;
+  for (std::size_t i = 1; i < o.choices.size(); ++i)
+    if (std::stoi(o.choices[i].key) != std::stoi(o.choices[i - 1].key) + 1) return false;
+  return true;
+}
+
+// NAME-supported and NAME-default of every vendor option: a range of
+// integers, or keywords that the web page shows by their names (localized
+// in strings.cpp). The keywords of a numeric option are its numbers
+// ("90"): a client that sends the integer 90 still gets it, as PAPPL hands
+// the job both as the same text.
 void AddVendorAttributes(const catalogue::Printer &p, pappl_pr_driver_data_t &d, ipp_t *attrs) {
   d.num_vendor = 0;
   for (const catalogue::Option &o : p.options) {
@@ -170,16 +193,9 @@ void AddVendorAttributes(const catalogue::Printer &p, pappl_pr_driver_data_t &d,
     d.vendor[d.num_vendor++] = Keep(o.ippName);
     const std::string supported = o.ippName + "-supported", def = o.ippName + "-default";
     const catalogue::Choice *dc = o.FindChoice(o.defaultChoice);
-    if (o.numeric()) {
-      std::vector<int> values;
-      for (const catalogue::Choice &c : o.choices) values.push_back(std::stoi(c.key));
-      bool contiguous = values.size() > 2;
-      for (std::size_t i = 1; i < values.size(); ++i) contiguous = contiguous && values[i] == values[i - 1] + 1;
-      if (contiguous)
-        ippAddRange(attrs, IPP_TAG_PRINTER, supported.c_str(), values.front(), values.back());
-      else
-        ippAddIntegers(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, supported.c_str(), static_cast<int>(values.size()),
-                       values.data());
+    if (EnteredAsNumber(o)) {
+      ippAddRange(attrs, IPP_TAG_PRINTER, supported.c_str(), std::stoi(o.choices.front().key),
+                  std::stoi(o.choices.back().key));
       ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, def.c_str(), std::stoi(dc->key));
     } else {
       std::vector<std::string> keywords;
@@ -343,14 +359,18 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   d->output_face_up = true;
   d->orient_default = IPP_ORIENT_PORTRAIT;
 
-  // The label languages take 1-bit black; the OEM engine takes 8-bit RGB and
-  // makes it black and white itself (threshold or ordered dither).
-  // PAPPL passes color pages (sRGB PWG raster, color images) to the OEM
-  // engine only in color mode; it prints them in black and white either way.
+  // Every printer here prints black only, so none offers "color". The label
+  // languages take 1-bit black. The OEM engine takes 8-bit RGB and makes it
+  // black and white itself (threshold or ordered dither); clients send it
+  // 8-bit gray (PWG sgray_8, URF W8), which the bridge hands on as RGB of
+  // equal components: the same gray to the engine, whose weights add up to
+  // one. PAPPL 1.3.1 aborts sRGB raster in a job that is not in color mode,
+  // so sRGB is not offered either. PDF, PNG and JPEG do not come this way:
+  // our converters render them in colour for the engine, as a CUPS queue does.
   d->color_supported = static_cast<pappl_color_mode_t>(PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME |
-                                                       (label ? PAPPL_COLOR_MODE_BI_LEVEL : PAPPL_COLOR_MODE_COLOR));
+                                                       (label ? PAPPL_COLOR_MODE_BI_LEVEL : 0));
   d->color_default = label ? PAPPL_COLOR_MODE_MONOCHROME : PAPPL_COLOR_MODE_AUTO;
-  d->raster_types = label ? PAPPL_PWG_RASTER_TYPE_BLACK_1 : PAPPL_PWG_RASTER_TYPE_SRGB_8;
+  d->raster_types = label ? PAPPL_PWG_RASTER_TYPE_BLACK_1 : PAPPL_PWG_RASTER_TYPE_SGRAY_8;
   d->force_raster_type = d->raster_types;
   d->content_default = PAPPL_CONTENT_AUTO;
   d->quality_default = IPP_QUALITY_NORMAL;
@@ -380,6 +400,7 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   d->num_bin = 0;
   d->bin_default = 0;
   FillLabelModes(*p, *d);
+  FillTearOffset(*d);
   FillDarknessAndSpeed(*p, *d);
   d->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   d->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;

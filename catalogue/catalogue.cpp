@@ -57,6 +57,16 @@ std::vector<Choice> Range(int from, int to, const std::string &zeroText) {
   return out;
 }
 
+// The ZPL tear-off adjustment (~TA) in dots, which the filter takes from the
+// raster header's AdvanceDistance: -120 to 120, the printer's range; 0 sets
+// the "not set" value 1000, which leaves the printer's own.
+std::vector<Choice> TearOffsets() {
+  std::vector<Choice> out = Range(-120, 120, "Printer setting");
+  for (Choice &c : out)
+    c.code = "<</AdvanceDistance " + (c.key == "0" ? std::string("1000") : c.key) + ">>setpagedevice";
+  return out;
+}
+
 Option Vendor(Option o, std::string ippName) {
   o.mapping = IppMapping::Vendor;
   o.ippName = std::move(ippName);
@@ -336,7 +346,8 @@ std::vector<Printer> LabelPrinters() {
                               MediaTypeOption(), CutMedia()}));
 
   // The label top and tear-off settings stay the printer's own unless the
-  // raster header changes them (200 and 1000 mean "not set").
+  // raster header changes them (200 and 1000 mean "not set"); the tear-off
+  // offset sets AdvanceDistance in its own option, the label top nothing yet.
   Printer zpl = LabelPrinter(
       "zpl", "ZPL", 0x12, {203, 300}, "application/vnd.zebra-zpl",
       {LabelDarkness("0", "Printer setting"),
@@ -354,11 +365,12 @@ std::vector<Printer> LabelPrinters() {
                   {"Rewind", "Rewind", ""},
                   {"Applicator", "Applicator", ""},
                   {"Cutter", "Cutter", ""}}),
+       Vendor({"zeTearOffset", "Tear-off offset (dots)", "0", TearOffsets()}, "tear-off-offset"),
        Vendor({"zeErrorReprint", "Reprint after error", "Saved",
                {{"Saved", "Printer setting", ""}, {"Always", "Always", ""}, {"Never", "Never", ""}}},
               "error-reprint"),
        MediaTypeOption(), CutMedia()});
-  zpl.rasterExtras = "/cupsRowStep 200/AdvanceDistance 1000";
+  zpl.rasterExtras = "/cupsRowStep 200";
   out.push_back(zpl);
 
   Printer pcl = LabelPrinter("pcl", "PCL raster", 0x20, {203, 300}, "application/vnd.hp-pcl",

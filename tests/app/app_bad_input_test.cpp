@@ -70,7 +70,7 @@ class AppBadInput : public ::testing::Test {
     ASSERT_TRUE(server_.running());
     ASSERT_TRUE(server_.AddPrinter("kv412", "kv412-a"));
     ASSERT_TRUE(server_.AddPrinter("zpl", "dotweave-zpl"));
-    good_ = PwgRasterFile(dir_, "good.pwg", {SmallRgbPage()});
+    good_ = PwgRasterFile(dir_, "good.pwg", {GrayPageOf(SmallRgbPage())});
   }
 
   // The next job after a bad one prints the whole page.
@@ -109,7 +109,7 @@ TEST_F(AppBadInput, HugeOrDamagedImagesAreAbortedWithTheReason) {
 }
 
 TEST_F(AppBadInput, PwgRasterWithAnAbsurdHeaderIsAborted) {
-  RasterPage absurd{MakeHeader(832, 64, 24, 203), {}};
+  RasterPage absurd{MakeHeader(832, 64, 8, 203), {}};
   absurd.header.cupsWidth = 4000000;
   absurd.header.cupsBytesPerLine = 12000000;
   absurd.header.cupsHeight = 3000000;
@@ -185,7 +185,7 @@ TEST(AppFilterCrash, AKilledFilterFailsOnlyItsJob) {
   AppServer server({{"DOTWEAVE_FILTER", wrapper}});
   ASSERT_TRUE(server.running());
   ASSERT_TRUE(server.AddPrinter("kv412", "kv412-a"));
-  const std::string pwg = PwgRasterFile(dir, "page.pwg", {SmallRgbPage()});
+  const std::string pwg = PwgRasterFile(dir, "page.pwg", {GrayPageOf(SmallRgbPage())});
 
   const JobOutcome crash = server.Print("kv412", pwg, "image/pwg-raster");
   EXPECT_EQ(crash.state, IPP_JSTATE_ABORTED);

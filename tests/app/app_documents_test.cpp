@@ -186,7 +186,7 @@ TEST(AppDocuments, NeedleOptionsAndPhotoDitherReachTheFilter) {
     for (unsigned x = 0; x < w; ++x)
       for (unsigned c = 0; c < 3; ++c)
         page.data[(std::size_t{y} * w + x) * 3 + c] = static_cast<unsigned char>((x * 255) / (w - 1));
-  const std::string pwg = PwgRasterFile(dir, "form.pwg", {page});
+  const std::string pwg = PwgRasterFile(dir, "form.pwg", {GrayPageOf(page)});
   const JobOutcome job = server.Print(
       "needle", pwg, "image/pwg-raster",
       "fixed-page-height=2 unidirectional-print=0 cut-paper-position=-7 print-content-optimize=photo");
@@ -228,7 +228,7 @@ TEST(AppServerState, RestartKeepsPrintersAndDefaults) {
   const FilterResult printers = second.Command("printers", {});
   EXPECT_NE(printers.out.find("kv412"), std::string::npos) << printers.out << printers.err;
   RasterPage page{MakeHeader(832, 32, 24, 203), Bytes(std::size_t{832} * 3 * 32, 0)};
-  const std::string pwg = PwgRasterFile(dir, "p.pwg", {page});
+  const std::string pwg = PwgRasterFile(dir, "p.pwg", {GrayPageOf(page)});
   const JobOutcome job = second.Print("kv412", pwg, "image/pwg-raster");
   ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message;
   EXPECT_NE(second.log().find("Rotation=180"), std::string::npos) << second.jobLog();

@@ -135,7 +135,7 @@ TEST_F(AppJobs, PwgRasterToAThermalModelWithJobSettings) {
   const unsigned w = 832, h = 400;
   const std::vector<std::uint8_t> dots = LabelDots(w, h);
   RasterPage page = RgbPage(w, h, 203, dots);
-  const std::string pwg = PwgRasterFile(dir_, "thermal.pwg", {page});
+  const std::string pwg = PwgRasterFile(dir_, "thermal.pwg", {GrayPageOf(page)});
   // print-darkness +50 on the default 75% (the middle of 50..100) is 100%;
   // 3 inches per second is the third speed level.
   const JobOutcome job = server().Print("kv412", pwg, "image/pwg-raster",
@@ -178,6 +178,47 @@ TEST_F(AppJobs, PngReachesEveryFamilyDotForDot) {
   }
 }
 
+// A ZPL printer's tear-off offset (tear-off-offset, in dots), from the job
+// or the printer's default, reaches it as one line of the label format
+// after the label home: "~TA" with at least three digits, a negative value
+// four characters wide with its sign. Without one the printer keeps its own:
+// no ~TA.
+TEST_F(AppJobs, TearOffsetReachesAZplPrinter) {
+  ASSERT_TRUE(server().AddPrinter("zpltear", "dotweave-zpl"));
+  struct Case {
+    int printerDefault;
+    std::string jobOption, line;  // line "" for none
+  };
+  for (const Case &c : {Case{0, "", ""}, Case{0, "tear-off-offset=20", "~TA020\n"},
+                        Case{0, "tear-off-offset=-7", "~TA-007\n"}, Case{-120, "", "~TA-120\n"},
+                        Case{-120, "tear-off-offset=0", ""}, Case{0, "tear-off-offset=121", "refused"}}) {
+    SCOPED_TRACE(std::to_string(c.printerDefault) + " " + c.jobOption);
+    ASSERT_TRUE(server().SetPrinterInteger("zpltear", "tear-off-offset-default", c.printerDefault));
+    const std::string pwg = PwgRasterFile(dir_, "tear.pwg", {OneBitPage(64, 16, 203, LabelDots(64, 16))});
+    const JobOutcome job = server().Print("zpltear", pwg, "image/pwg-raster", c.jobOption);
+    const std::string out = LastOutput(server(), "zpltear", job);
+    if (c.line == "refused") {
+      EXPECT_NE(job.state, IPP_JSTATE_COMPLETED);
+      EXPECT_NE(job.message.find("tear-off-offset"), std::string::npos) << job.message;
+      EXPECT_EQ(out, "");
+      continue;
+    }
+    ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << LogTail(server());
+    const std::size_t home = out.find("^LH0,0\n"), graphic = out.find("^FO0,0^XGR:CUPS.GRF,1,1^FS\n");
+    ASSERT_NE(home, std::string::npos) << out;
+    ASSERT_NE(graphic, std::string::npos) << out;
+    if (c.line.empty()) {
+      EXPECT_EQ(out.find("~TA"), std::string::npos) << out;
+      continue;
+    }
+    const std::size_t at = out.find("\n" + c.line);
+    ASSERT_NE(at, std::string::npos) << out;
+    EXPECT_GT(at, home);
+    EXPECT_LT(at, graphic);
+    EXPECT_EQ(out.find("~TA", at + c.line.size()), std::string::npos) << "one line only";
+  }
+}
+
 TEST_F(AppJobs, RawZplPassesThroughUnchanged) {
   const std::string zpl = "^XA^FO50,50^A0N,40,40^FDdotweave^FS^XZ\n";
   const std::string file = dir_.Write("label.zpl", zpl);
@@ -186,11 +227,47 @@ TEST_F(AppJobs, RawZplPassesThroughUnchanged) {
   EXPECT_EQ(LastOutput(server(), "zpl", job), zpl);
 }
 
+// Apple raster in the one type a black-only OEM printer advertises (URF W8,
+// 8-bit gray), what an iPhone sends it: the label's dots come out as sent.
+// URF: "UNIRAST", a page count, a 32-byte page header (bits per pixel, color
+// space 0 for sGray, duplex, quality, 8 reserved bytes, width, height,
+// resolution, 8 reserved bytes), then per line a repeat count and pixel
+// runs (n < 128: the next pixel n + 1 times).
+TEST_F(AppJobs, AppleRasterInGrayPrintsOnAThermalModel) {
+  const unsigned w = 832, h = 300;
+  const std::vector<std::uint8_t> dots = LabelDots(w, h);
+  std::string urf("UNIRAST\0\0\0\0\1", 12);
+  auto be32 = [&urf](unsigned v) {
+    for (int shift = 24; shift >= 0; shift -= 8) urf += static_cast<char>((v >> shift) & 0xFF);
+  };
+  urf += std::string("\x08\x00\x01\x04", 4) + std::string(8, '\0');
+  be32(w);
+  be32(h);
+  be32(203);
+  urf += std::string(8, '\0');
+  for (unsigned y = 0; y < h; ++y) {
+    urf += '\0';
+    for (unsigned x = 0; x < w;) {
+      const bool black = dots[std::size_t{y} * w + x] != 0;
+      unsigned run = 1;
+      while (run < 128 && x + run < w && (dots[std::size_t{y} * w + x + run] != 0) == black) ++run;
+      urf += static_cast<char>(run - 1);
+      urf += static_cast<char>(black ? 0x00 : 0xFF);
+      x += run;
+    }
+  }
+  const JobOutcome job = server().Print("kv412", dir_.Write("label.urf", urf), "image/urf");
+  ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << LogTail(server());
+  const dwdecode::DecodeResult d = dwdecode::DecodeOemThermal(LastOutput(server(), "kv412", job));
+  ASSERT_EQ(d.pages.size(), 1u);
+  ExpectDots(d.pages[0], w, h, dots);
+}
+
 TEST_F(AppJobs, APrinterNamedAnythingPrintsAsItsDriversModel) {
   // "labels" says nothing about the KV418 A (384-dot head) it drives.
   const unsigned w = 384, h = 200;
   const std::vector<std::uint8_t> dots = LabelDots(w, h);
-  const std::string pwg = PwgRasterFile(dir_, "small.pwg", {RgbPage(w, h, 203, dots)});
+  const std::string pwg = PwgRasterFile(dir_, "small.pwg", {GrayPageOf(RgbPage(w, h, 203, dots))});
   const JobOutcome job = server().Print("labels", pwg, "image/pwg-raster");
   ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message << LogTail(server());
   const dwdecode::DecodeResult d = dwdecode::DecodeOemThermal(LastOutput(server(), "labels", job));
@@ -200,7 +277,7 @@ TEST_F(AppJobs, APrinterNamedAnythingPrintsAsItsDriversModel) {
 }
 
 TEST_F(AppJobs, UnsupportedVendorValuesAreRefused) {
-  const std::string pwg = PwgRasterFile(dir_, "v.pwg", {RgbPage(64, 16, 203, LabelDots(64, 16))});
+  const std::string pwg = PwgRasterFile(dir_, "v.pwg", {GrayPageOf(RgbPage(64, 16, 203, LabelDots(64, 16)))});
   const JobOutcome job = server().Print("kv412", pwg, "image/pwg-raster", "page-rotation=45");
   EXPECT_NE(job.state, IPP_JSTATE_COMPLETED);
   EXPECT_NE(job.message.find("page-rotation"), std::string::npos) << job.message << LogTail(server());

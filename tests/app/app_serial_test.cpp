@@ -34,7 +34,7 @@ TEST(AppSerial, AThermalPrinterOnAPseudoTerminalGetsTheFiltersBytes) {
   for (unsigned y = 40; y < 200; ++y)
     for (unsigned x = 100 + y; x < 500 + y / 2; ++x)
       for (unsigned c = 0; c < 3; ++c) page.data[(std::size_t{y} * w + x) * 3 + c] = 0x00;
-  const std::string pwg = PwgRasterFile(dir, "label.pwg", {page});
+  const std::string pwg = PwgRasterFile(dir, "label.pwg", {GrayPageOf(page)});
 
   FilterRun run;
   run.env["PPD"] = PpdPath("kv412-a");

@@ -518,6 +518,18 @@ std::string PngFile(const TempDir &dir, const std::string &name, unsigned width,
   return path;
 }
 
+RasterPage GrayPageOf(const RasterPage &rgb) {
+  RasterPage gray{rgb.header, {}};
+  gray.header.cupsBitsPerPixel = 8;
+  gray.header.cupsColorSpace = CUPS_CSPACE_SW;
+  gray.header.cupsBytesPerLine = rgb.header.cupsWidth;
+  gray.data.reserve(std::size_t{rgb.header.cupsWidth} * rgb.header.cupsHeight);
+  for (unsigned y = 0; y < rgb.header.cupsHeight; ++y)
+    for (unsigned x = 0; x < rgb.header.cupsWidth; ++x)
+      gray.data.push_back(rgb.data[std::size_t{y} * rgb.header.cupsBytesPerLine + 3 * std::size_t{x}]);
+  return gray;
+}
+
 std::string PwgRasterFile(const TempDir &dir, const std::string &name, const std::vector<RasterPage> &pages) {
   const std::string path = dir.path() + "/" + name;
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -106,6 +106,10 @@ std::string PpdPath(const std::string &driver);
 std::string PngFile(const TempDir &dir, const std::string &name, unsigned width, unsigned height,
                     const Bytes &pixels, unsigned channels, unsigned dpi);
 
+// The 8-bit gray page (sgray_8, what a client sends a black-only printer)
+// of an RGB page whose pixels are gray (equal components).
+RasterPage GrayPageOf(const RasterPage &rgb);
+
 // A PWG raster file of the pages (libcups's PWG writer).
 std::string PwgRasterFile(const TempDir &dir, const std::string &name, const std::vector<RasterPage> &pages);
 

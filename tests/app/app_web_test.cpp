@@ -1,6 +1,7 @@
 // The printers' web pages in the printer's words: the vendor settings of a
 // ZPL, a thermal and a needle printer appear with readable labels and
-// choice names, never as raw attribute names.
+// choice names, never as raw attribute names or bare numbers, and none of
+// these black-only printers offers colour.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -31,9 +32,16 @@ TEST(AppWeb, VendorSettingsShowReadableLabelsAndChoices) {
     std::vector<std::string> shown;  // labels and choice names on the page
   };
   const std::vector<Case> cases = {
-      {"zpl", "dotweave-zpl", {"Error reprint:", "Thermal media type:", "Cut media:", "Printer setting", "Direct thermal"}},
-      {"thermal", "kv412-a", {"Gray threshold:", "Rotation:", "Horizontal offset:"}},
-      {"needle", "lc586-a", {"Print direction:", "Tear-off position:", "Fixed page length:"}},
+      {"zpl", "dotweave-zpl",
+       {"Error reprint:", "Thermal media type:", "Cut media:", "Printer setting", "Direct thermal",
+        "<option value=\"4\">After each label</option>"}},
+      {"thermal", "kv412-a",
+       {"Gray threshold:", "Rotation:", "Horizontal offset:", "<option value=\"20\">Darker</option>",
+        "<option value=\"90\">90 degrees</option>"}},
+      {"needle", "lc586-a",
+       {"Print direction:", "Tear-off position:", "Fixed page length:",
+        "<option value=\"0\">Both directions (faster)</option>", "<option value=\"5\">11 in (full form)</option>",
+        "name=\"cut-paper-position\" min=\"-120\" max=\"120\""}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.printer);
@@ -41,6 +49,19 @@ TEST(AppWeb, VendorSettingsShowReadableLabelsAndChoices) {
     const auto [status, html] = server.HttpGet("/" + c.printer + "/printing");
     ASSERT_EQ(status, 200);
     for (const std::string &text : c.shown) EXPECT_NE(html.find(text), std::string::npos) << text;
+    EXPECT_EQ(html.find("value=\"color\""), std::string::npos) << "colour offered";
+    // Nor in IPP, where raster is taken in black or gray only.
+    const std::string modes = "," + server.PrinterAttribute(c.printer, "print-color-mode-supported") + ",";
+    EXPECT_NE(modes.find(",monochrome,"), std::string::npos) << modes;
+    EXPECT_EQ(modes.find(",color,"), std::string::npos) << modes;
+    EXPECT_EQ(server.PrinterAttribute(c.printer, "color-supported"), "false");
+    const std::string pwg = server.PrinterAttribute(c.printer, "pwg-raster-document-type-supported");
+    EXPECT_TRUE(pwg == "black_1" || pwg == "sgray_8") << pwg;
+    EXPECT_EQ(server.PrinterAttribute(c.printer, "urf-supported").find("SRGB"), std::string::npos);
+    // No choice shows as its bare number: <option value="N">N</option>.
+    const std::regex bare("<option value=\"(-?[0-9]+)\"[^>]*>\\1</option>");
+    std::smatch m;
+    EXPECT_FALSE(std::regex_search(html, m, bare)) << m.str();
     // No label is a vendor attribute's own name.
     const catalogue::Printer *p = catalogue::FindPrinter(c.driver);
     ASSERT_TRUE(p);

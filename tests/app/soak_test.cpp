@@ -125,8 +125,8 @@ Documents MakeDocuments(const TempDir &dir) {
 
   const std::string label1 = PwgRasterFile(dir, "label1.pwg", {Pattern(812, 300, 1, 203)});
   const std::string dymo1 = PwgRasterFile(dir, "dymo1.pwg", {Pattern(600, 300, 1, 300)});
-  const std::string thermal = PwgRasterFile(dir, "thermal.pwg", {Pattern(832, 240, 24, 203)});
-  const std::string needle = PwgRasterFile(dir, "needle.pwg", {Pattern(1440, 120, 24, 180)});
+  const std::string thermal = PwgRasterFile(dir, "thermal.pwg", {GrayPageOf(Pattern(832, 240, 24, 203))});
+  const std::string needle = PwgRasterFile(dir, "needle.pwg", {GrayPageOf(Pattern(1440, 120, 24, 180))});
   const std::string png = PngFile(dir, "label.png", 812, 400, GrayPattern(812, 400), 1, 203);
   const std::string zpl = dir.Write("label.zpl", "^XA^FO50,50^GB300,200,8^FS^FO80,300^A0N,40,40^FDdotweave^FS^XZ\n");
 

@@ -2,7 +2,7 @@
 # The printers' web pages in a real browser (headless Chromium): the
 # "Printing Defaults" pages of a ZPL, a thermal and a needle printer show the
 # vendor settings by readable labels and choice names, never a raw attribute
-# name, and each printer's icon is ours (a different picture for each kind
+# name or a bare number, none offers colour, and each printer's icon is ours (a different picture for each kind
 # of printer, at the size PAPPL serves).
 #
 #   web-chromium.sh DOTWEAVE-APP DOTWEAVE-FILTER
@@ -40,15 +40,23 @@ check_printer() {
   # words joined by hyphens, as the vendor attributes are named).
   raw=$(printf '%s' "$page" | grep -o '<th>[a-z0-9]*-[a-z0-9-]*:</th>' || true)
   [ -z "$raw" ] || fail "$name: raw attribute names shown: $raw"
+  # A choice shown as its bare number: <option value="N">N</option>.
+  bare=$(printf '%s' "$page" | grep -oE '<option value="(-?[0-9]+)"[^>]*>-?[0-9]+</option>' |
+    sed -nE 's/<option value="(-?[0-9]+)"[^>]*>(-?[0-9]+)<.*/\1 \2/p' | awk '$1 == $2' || true)
+  [ -z "$bare" ] || fail "$name: choices shown as bare numbers: $bare"
+  # These printers print black only.
+  case $page in *'name="print-color-mode" value="color"'*) fail "$name: offers Color" ;; esac
   # The printer's icon on its page is served from the printer's own path.
   status=$(dom "/$name")
   case $status in *"/$name/icon-md.png"*) ;; *) fail "$name: its page shows no icon of its own" ;; esac
   curl -sf "$BASE/$name/icon-md.png" -o "$DIR/$name.png" || fail "$name: no icon-md.png"
 }
 
-check_printer zpl dotweave-zpl "Error reprint" "Thermal media type" "Cut media" "Printer setting" "Direct thermal"
-check_printer thermal kv412-a "Gray threshold" "Rotation" "Horizontal offset"
-check_printer needle lc586-a "Print direction" "Tear-off position" "Fixed page length"
+check_printer zpl dotweave-zpl "Error reprint" "Thermal media type" "Cut media" "Printer setting" "Direct thermal" \
+  "After each label" "Tear-off offset (dots)"
+check_printer thermal kv412-a "Gray threshold" "Rotation" "Horizontal offset" "Darker" "90 degrees"
+check_printer needle lc586-a "Print direction" "Tear-off position" "Fixed page length" "One direction (sharper)" \
+  "11 in (full form)"
 
 # Ours: a 128-pixel PNG, a different one for each kind of printer (PAPPL's
 # own icon is the same for all).

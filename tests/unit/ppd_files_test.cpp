@@ -301,6 +301,13 @@ TEST(PpdFiles, LabelFamiliesGetOneBitBlackRasterAndTheOptionsTheyRead) {
   for (const char *c : {"Continuous", "Web", "Mark"}) EXPECT_TRUE(Choices(zpl, "zeMediaTracking").count(c)) << c;
   for (const char *c : {"Tear", "Peel", "Rewind", "Applicator"}) EXPECT_TRUE(Choices(zpl, "zePrintMode").count(c)) << c;
   for (const char *c : {"Always", "Never"}) EXPECT_TRUE(Choices(zpl, "zeErrorReprint").count(c)) << c;
+  // A tear-off offset in dots goes to AdvanceDistance, negative ones as
+  // their two's complement; 0 is the printer's own again.
+  for (const auto &[choice, advance] : std::vector<std::pair<const char *, unsigned>>{
+           {"-120", static_cast<unsigned>(-120)}, {"15", 15u}, {"120", 120u}, {"0", 1000u}}) {
+    ppdMarkOption(zpl, "zeTearOffset", choice);
+    EXPECT_EQ(Interpret(zpl).AdvanceDistance, advance) << choice;
+  }
   const std::set<std::string> tracking = {"Continuous", "Web", "Mark"}, reprint = {"Always", "Never"};
   EXPECT_FALSE(tracking.count(Default(zpl, "zeMediaTracking")));
   EXPECT_FALSE(reprint.count(Default(zpl, "zeErrorReprint")));
