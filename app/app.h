@@ -91,6 +91,17 @@ class JobActivity {
   pappl_job_t *job_;
   bool owns_ = false;
 };
+// Starts the printer's next spooled job when none of its jobs is being
+// processed (app/job_queue.cpp; PAPPL's own check can start two at once).
+void StartNextJob(pappl_printer_t *printer);
+// Closes a device opened with papplPrinterOpenDevice, then starts the next
+// job: PAPPL starts it from inside the close, before the device is closed.
+void CloseDeviceThenStartJobs(pappl_printer_t *printer);
+// Called when a printer is deleted.
+void ForgetPrinterQueue(pappl_printer_t *printer);
+// True when PAPPL's calls reach StartNextJob.
+bool JobQueueInPlace();
+
 // True when no job has been worked on for `quiet` milliseconds.
 bool JobsQuietFor(long long quietMilliseconds);
 

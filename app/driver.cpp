@@ -237,6 +237,12 @@ std::vector<pappl_supply_t> SuppliesOf(const catalogue::Printer &p) {
 
 // PAPPL asks for the printer's status before it answers a client (not while
 // the device is in use); the status poller sets the supplies' levels.
+// A deleted printer is forgotten by the status poller and the job queue.
+void PrinterDeleted(pappl_printer_t *printer, pappl_pr_driver_data_t *data) {
+  ForgetPrinterQueue(printer);
+  status::ForgetPrinter(printer, data);
+}
+
 bool UpdateStatus(pappl_printer_t *printer) {
   if (PrinterOf(printer) == nullptr) return false;
   EnsureSupplies(printer);
@@ -309,7 +315,7 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   const bool label = p->kind == Kind::Label;
 
   d->extension = nullptr;
-  d->delete_cb = status::ForgetPrinter;
+  d->delete_cb = PrinterDeleted;
   d->identify_cb = Identify;
   // Only the label languages have a language of their own to pass through;
   // the OEM printers' format is only there to route images (see app.h), and
