@@ -91,15 +91,16 @@ class JobActivity {
   pappl_job_t *job_;
   bool owns_ = false;
 };
-// Starts the printer's next spooled job when none of its jobs is being
-// processed (app/job_queue.cpp; PAPPL's own check can start two at once).
+// Gives the printer to its next job (a spooled one, or a PWG or Apple raster
+// job whose client waits its turn) when no job has it (app/job_queue.cpp;
+// PAPPL's own check can start two at once).
 void StartNextJob(pappl_printer_t *printer);
 // Closes a device opened with papplPrinterOpenDevice, then starts the next
 // job: PAPPL starts it from inside the close, before the device is closed.
 void CloseDeviceThenStartJobs(pappl_printer_t *printer);
 // Called when a printer is deleted.
 void ForgetPrinterQueue(pappl_printer_t *printer);
-// True when PAPPL's calls reach StartNextJob.
+// True when PAPPL's calls reach the job queue.
 bool JobQueueInPlace();
 
 // True when no job has been worked on for `quiet` milliseconds.

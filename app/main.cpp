@@ -305,7 +305,7 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   AddDocumentFilters(system);
   if (!JobQueueInPlace())
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "PAPPL does not call the application's job queue: two jobs may print on "
-                                           "one printer at once.");
+                                           "one printer at once, and raster jobs to a busy printer are refused.");
   // The log file is rotated at 1 MiB (PAPPL keeps one old file beside it).
   papplSystemSetMaxLogSize(system, 1024 * 1024);
   papplSystemSetMIMECallback(system, DetectLanguage, nullptr);

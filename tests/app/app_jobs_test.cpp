@@ -131,6 +131,32 @@ TEST_F(AppJobs, PwgRasterGivesExactlyTheFilterBytesOfACupsQueue) {
   ExpectDots(d.pages[0], w, h, dots);
 }
 
+// PAPPL answers a raster job to a busy printer with server-error-busy and
+// drops it; here it waits its turn and prints exactly as it does alone.
+TEST_F(AppJobs, PwgRasterToABusyPrinterWaitsItsTurn) {
+  const unsigned w = 812, h = 1218;
+  const std::vector<std::uint8_t> dots = LabelDots(w, h);
+  const std::string pwg = PwgRasterFile(dir_, "turn.pwg", {OneBitPage(w, h, 203, dots)});
+  const std::string png = PngFile(dir_, "busy.png", w, h, GrayPixels(dots), 1, 203);
+  const JobOutcome alone = server().Print("eplpage", pwg, "image/pwg-raster");
+  ASSERT_EQ(alone.state, IPP_JSTATE_COMPLETED) << alone.message << LogTail(server());
+  const std::string reference = server().Output("eplpage", alone);
+  ASSERT_FALSE(reference.empty());
+
+  for (int round = 0; round < 2; ++round) {
+    const JobOutcome busy = server().Submit("eplpage", png, "image/png", "copies=12");
+    ASSERT_GT(busy.id, 0) << busy.submitMessage;
+    const JobOutcome raster = server().Submit("eplpage", pwg, "image/pwg-raster");
+    ASSERT_LT(raster.submitStatus, IPP_STATUS_ERROR_BAD_REQUEST) << raster.submitMessage;
+    const JobOutcome busyDone = server().Wait("eplpage", busy, 60);
+    const JobOutcome rasterDone = server().Wait("eplpage", raster, 60);
+    EXPECT_EQ(busyDone.state, IPP_JSTATE_COMPLETED) << busyDone.message;
+    ASSERT_EQ(rasterDone.state, IPP_JSTATE_COMPLETED) << rasterDone.message << LogTail(server());
+    EXPECT_EQ(server().Output("eplpage", rasterDone), reference);
+    EXPECT_FALSE(server().Output("eplpage", busyDone).empty());
+  }
+}
+
 TEST_F(AppJobs, PwgRasterToAThermalModelWithJobSettings) {
   const unsigned w = 832, h = 400;
   const std::vector<std::uint8_t> dots = LabelDots(w, h);
