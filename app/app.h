@@ -72,12 +72,10 @@ bool ImageFilter(pappl_job_t *job, pappl_device_t *device, void *data);
 inline constexpr const char *kOemDriverFormat = "application/vnd.dotweave-oem";
 
 // A job our callbacks are working on: for the state save (main.cpp), and a
-// claim on its printer. PAPPL 1.3.1 prints PWG and Apple raster while it
-// streams in, outside its queue (every raster job, typed by the client or by
-// PAPPL), and may start a queued job on the same printer meanwhile; both get
-// the one device, which the first to end closes (the server crashed so).
-// The second job waits until the first has ended and fails without touching
-// the device.
+// claim on its printer. The job queue (job_queue.cpp) gives a printer to one
+// job at a time; should PAPPL still start a second job on a printer, both
+// would get the one device, which the first to end closes. The second job
+// waits until the first has ended and fails without touching the device.
 class JobActivity {
  public:
   explicit JobActivity(pappl_job_t *job);
