@@ -169,7 +169,7 @@ void CopyDocumentInTurn(pappl_client_t *client, pappl_job_t *job) {
   if (!IsRaster(papplJobGetFormat(job))) return copy(client, job);
   pappl_printer_t *printer = papplJobGetPrinter(job);
   std::shared_ptr<PrinterQueue> queue;
-  bool granted = false;
+  bool granted = false, gone = false;
   {
     std::unique_lock<std::mutex> lock(gQueueLock);
     queue = QueueOf(printer);
@@ -181,8 +181,9 @@ void CopyDocumentInTurn(pappl_client_t *client, pappl_job_t *job) {
       gTurn.wait_for(lock, 200ms);
     queue->waiting.erase(std::find(queue->waiting.begin(), queue->waiting.end(), std::make_pair(papplJobGetID(job), job)));
     granted = queue->streaming == job;
+    gone = queue->deleted;
   }
-  if (!granted && !queue->deleted && !papplJobIsCanceled(job) && !ServerStopping())
+  if (!granted && !gone && !papplJobIsCanceled(job) && !ServerStopping())
     papplLogJob(job, PAPPL_LOGLEVEL_WARN, "The printer was not free within %d minutes.",
                 static_cast<int>(std::chrono::duration_cast<std::chrono::minutes>(kRasterWaitLimit).count()));
   copy(client, job);
