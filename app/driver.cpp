@@ -235,14 +235,14 @@ std::vector<pappl_supply_t> SuppliesOf(const catalogue::Printer &p) {
   return supplies;
 }
 
-// PAPPL asks for the printer's status before it answers a client (not while
-// the device is in use); the status poller sets the supplies' levels.
 // A deleted printer is forgotten by the status poller and the job queue.
 void PrinterDeleted(pappl_printer_t *printer, pappl_pr_driver_data_t *data) {
   ForgetPrinterQueue(printer);
   status::ForgetPrinter(printer, data);
 }
 
+// PAPPL asks for the printer's status before it answers a client (not while
+// the device is in use); the status poller sets the supplies' levels.
 bool UpdateStatus(pappl_printer_t *printer) {
   if (PrinterOf(printer) == nullptr) return false;
   EnsureSupplies(printer);
