@@ -72,12 +72,10 @@ bool ImageFilter(pappl_job_t *job, pappl_device_t *device, void *data);
 inline constexpr const char *kOemDriverFormat = "application/vnd.dotweave-oem";
 
 // A job our callbacks are working on: for the state save (main.cpp), and a
-// claim on its printer. PAPPL 1.3.1 prints PWG and Apple raster while it
-// streams in, outside its queue (every raster job, typed by the client or by
-// PAPPL), and may start a queued job on the same printer meanwhile; both get
-// the one device, which the first to end closes (the server crashed so).
-// The second job waits until the first has ended and fails without touching
-// the device.
+// claim on its printer. The job queue (job_queue.cpp) gives a printer to one
+// job at a time; should PAPPL still start a second job on a printer, both
+// would get the one device, which the first to end closes. The second job
+// waits until the first has ended and fails without touching the device.
 class JobActivity {
  public:
   explicit JobActivity(pappl_job_t *job);
@@ -91,6 +89,18 @@ class JobActivity {
   pappl_job_t *job_;
   bool owns_ = false;
 };
+// Gives the printer to its next job (a spooled one, or a PWG or Apple raster
+// job whose client waits its turn) when no job has it (app/job_queue.cpp;
+// PAPPL's own check can start two at once).
+void StartNextJob(pappl_printer_t *printer);
+// Closes a device opened with papplPrinterOpenDevice, then starts the next
+// job: PAPPL starts it from inside the close, before the device is closed.
+void CloseDeviceThenStartJobs(pappl_printer_t *printer);
+// Called when a printer is deleted.
+void ForgetPrinterQueue(pappl_printer_t *printer);
+// True when PAPPL's calls reach the job queue.
+bool JobQueueInPlace();
+
 // True when no job has been worked on for `quiet` milliseconds.
 bool JobsQuietFor(long long quietMilliseconds);
 // True while one of our job callbacks works on a job of the printer.

@@ -251,6 +251,12 @@ std::vector<pappl_supply_t> SuppliesOf(const catalogue::Printer &p) {
   return supplies;
 }
 
+// A deleted printer is forgotten by the status poller and the job queue.
+void PrinterDeleted(pappl_printer_t *printer, pappl_pr_driver_data_t *data) {
+  ForgetPrinterQueue(printer);
+  status::ForgetPrinter(printer, data);
+}
+
 // PAPPL asks for the printer's status before it answers a client (not while
 // the device is in use); the status poller sets the supplies' levels.
 bool UpdateStatus(pappl_printer_t *printer) {
@@ -325,7 +331,7 @@ bool DriverCallback(pappl_system_t *system, const char *driver_name, const char 
   const bool label = p->kind == Kind::Label;
 
   d->extension = nullptr;
-  d->delete_cb = status::ForgetPrinter;
+  d->delete_cb = PrinterDeleted;
   d->identify_cb = Identify;
   // Only the label languages have a language of their own to pass through;
   // the OEM printers' format is only there to route images (see app.h), and

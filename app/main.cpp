@@ -226,6 +226,12 @@ bool CheckStop(pappl_system_t *system, void *) {
   } else if (gSavePending && JobsQuietFor(2000) && gSavePending.exchange(false)) {
     papplSystemSaveState(system, gConfig.stateFile.c_str());
   }
+  // Every job runs on a thread of its own, and the C library keeps what
+  // those threads freed in several heaps: it is handed back to the system
+  // once the jobs are quiet, so that the server's size follows its load.
+  static bool trimmed = false;
+  if (!JobsQuietFor(2000)) trimmed = false;
+  else if (!trimmed) trimmed = true, malloc_trim(0);
   return true;
 }
 
@@ -309,6 +315,9 @@ pappl_system_t *SystemCallback(int num_options, cups_option_t *options, void *) 
   papplSystemSetPrinterDrivers(system, DriverCount(), Drivers(), app::AutoAddDriver, PrinterMade, DriverCallback,
                                nullptr);
   AddDocumentFilters(system);
+  if (!JobQueueInPlace())
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "PAPPL does not call the application's job queue: two jobs may print on "
+                                           "one printer at once, and raster jobs to a busy printer are refused.");
   // The log file is rotated at 1 MiB (PAPPL keeps one old file beside it).
   papplSystemSetMaxLogSize(system, 1024 * 1024);
   papplSystemSetMIMECallback(system, DetectLanguage, nullptr);

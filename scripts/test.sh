@@ -2,12 +2,12 @@
 # Installs what the build and the tests need, then builds and runs every test
 # twice, in a normal build and an AddressSanitizer + UndefinedBehaviorSanitizer
 # build, and the filter's own tests in the USB-serial-only lookup variant
-# (which changes nothing but the filter's printer lookup). Then two more steps: the
-# Debian package (built, checked, installed, printed through, purged;
-# scripts/package-test.sh) and the fuzz targets (scripts/fuzz.sh). The tsan
-# step builds only the printer application and its soak test with
-# ThreadSanitizer and runs a shorter soak; any report fails it (not in the
-# default list while PAPPL 1.3.1's job overlap can fail the soak; see doc/app.md).
+# (which changes nothing but the filter's printer lookup). Then three more steps:
+# the Debian package (built, checked, installed, printed through, purged;
+# scripts/package-test.sh), the fuzz targets (scripts/fuzz.sh) and the tsan
+# step, which builds only the printer application and its soak test with
+# ThreadSanitizer and runs a shorter soak; any report fails it (about two
+# minutes, build included).
 #
 #   scripts/test.sh              # everything
 #   scripts/test.sh normal fuzz  # only the listed steps: normal, sanitize, serial-only, package, fuzz, tsan
@@ -19,7 +19,7 @@ cd "$ROOT"
 "$ROOT/scripts/install-deps.sh"
 
 JOBS=$(nproc 2>/dev/null || echo 2)
-BUILDS=${*:-normal sanitize serial-only package fuzz}
+BUILDS=${*:-normal sanitize serial-only package fuzz tsan}
 
 run_build() {
   name=$1; shift

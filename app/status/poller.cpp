@@ -276,7 +276,7 @@ void PollOne(pappl_printer_t *printer) {
   if (!Claim(printer, false, e)) return;
   if (pappl_device_t *device = papplPrinterOpenDevice(printer)) {
     std::optional<PrinterStatus> answer = Ask(device, e->family);
-    papplPrinterCloseDevice(printer);
+    app::CloseDeviceThenStartJobs(printer);
     Record(printer, *e, std::move(answer));
   } else {
     std::lock_guard<std::mutex> guard(Reg().lock);

@@ -4,6 +4,7 @@
 // settings in a CUPS queue.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,58 @@ TEST_F(AppJobs, PwgRasterGivesExactlyTheFilterBytesOfACupsQueue) {
   const dwdecode::DecodeResult d = dwdecode::DecodeZpl(out);
   ASSERT_EQ(d.pages.size(), 1u);
   ExpectDots(d.pages[0], w, h, dots);
+}
+
+// PAPPL answers a raster job to a busy printer with server-error-busy and
+// drops it; here it waits its turn and prints exactly as it does alone.
+TEST_F(AppJobs, PwgRasterToABusyPrinterWaitsItsTurn) {
+  const unsigned w = 812, h = 1218;
+  const std::vector<std::uint8_t> dots = LabelDots(w, h);
+  const std::string pwg = PwgRasterFile(dir_, "turn.pwg", {OneBitPage(w, h, 203, dots)});
+  const std::string png = PngFile(dir_, "busy.png", w, h, GrayPixels(dots), 1, 203);
+  const JobOutcome alone = server().Print("eplpage", pwg, "image/pwg-raster");
+  ASSERT_EQ(alone.state, IPP_JSTATE_COMPLETED) << alone.message << LogTail(server());
+  const std::string reference = server().Output("eplpage", alone);
+  ASSERT_FALSE(reference.empty());
+
+  for (int round = 0; round < 2; ++round) {
+    const JobOutcome busy = server().Submit("eplpage", png, "image/png", "copies=12");
+    ASSERT_GT(busy.id, 0) << busy.submitMessage;
+    const JobOutcome raster = server().Submit("eplpage", pwg, "image/pwg-raster");
+    ASSERT_LT(raster.submitStatus, IPP_STATUS_ERROR_BAD_REQUEST) << raster.submitMessage;
+    const JobOutcome busyDone = server().Wait("eplpage", busy, 60);
+    const JobOutcome rasterDone = server().Wait("eplpage", raster, 60);
+    EXPECT_EQ(busyDone.state, IPP_JSTATE_COMPLETED) << busyDone.message;
+    ASSERT_EQ(rasterDone.state, IPP_JSTATE_COMPLETED) << rasterDone.message << LogTail(server());
+    EXPECT_EQ(server().Output("eplpage", rasterDone), reference);
+    EXPECT_FALSE(server().Output("eplpage", busyDone).empty());
+  }
+}
+
+// PAPPL 1.3.1 added one more printer-strings-languages-supported to the
+// printer with every request for all attributes, so that the third answer
+// held it twice and IPP clients refused it. No answer holds any attribute
+// twice, however often it is asked.
+TEST_F(AppJobs, NoPrinterAttributeTwiceHoweverOftenAsked) {
+  for (int ask = 0; ask < 4; ++ask) {
+    http_t *http = httpConnect2("localhost", server().port(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
+                                5000, nullptr);
+    ASSERT_NE(http, nullptr);
+    ipp_t *request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, server().printerUri("zpl").c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "all");
+    ipp_t *response = cupsDoRequest(http, request, "/ipp/print/zpl");
+    httpClose(http);
+    ASSERT_NE(response, nullptr);
+    std::map<std::string, int> seen;
+    for (ipp_attribute_t *a = ippFirstAttribute(response); a; a = ippNextAttribute(response))
+      if (ippGetGroupTag(a) == IPP_TAG_PRINTER && ippGetName(a)) ++seen[ippGetName(a)];
+    ippDelete(response);
+    for (const auto &[name, count] : seen) EXPECT_EQ(count, 1) << name << " in answer " << ask + 1;
+    if (ask > 0) {
+      EXPECT_EQ(seen.count("printer-strings-languages-supported"), 1u) << "answer " << ask + 1;
+    }
+  }
 }
 
 TEST_F(AppJobs, PwgRasterToAThermalModelWithJobSettings) {
