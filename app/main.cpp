@@ -347,6 +347,9 @@ void ListOnlyDrivers(bool only) { gConfig.listingOnly = only; }
 // are blocked in every thread (PAPPL's threads inherit the mask) and one
 // thread waits for them; the stop flag ends running jobs at once and the
 // main loop's timer shuts PAPPL down; a second signal ends the process.
+// Jobs end at once on the stop flag; PAPPL's own shutdown takes a moment.
+constexpr time_t kStopGraceSeconds = 8;
+
 void StopOnSignals() {
   sigset_t stop;
   sigemptyset(&stop);
@@ -354,10 +357,23 @@ void StopOnSignals() {
   sigaddset(&stop, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   std::thread([stop] {
-    for (int signal = 0;;) {
-      if (sigwait(&stop, &signal) != 0) continue;
-      if (gStopping.exchange(true)) std::_Exit(128 + signal);  // the second one stops it there and then
+    int signal = 0;
+    while (sigwait(&stop, &signal) != 0) {
     }
+    gStopping = true;
+    // A second signal stops it there and then, and so does the end of the
+    // grace time: a shutdown that hangs (inside PAPPL, say) must not keep
+    // the server running.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(kStopGraceSeconds);
+    int second = -1;
+    while (second < 0 && std::chrono::steady_clock::now() < until) {
+      const timespec slice{0, 200 * 1000 * 1000};
+      second = sigtimedwait(&stop, nullptr, &slice);
+    }
+    if (second < 0)
+      std::fprintf(stderr, "dotweave-app: the server did not stop within %ld seconds of the signal; ending it.\n",
+                   static_cast<long>(kStopGraceSeconds));
+    std::_Exit(128 + (second > 0 ? second : signal));
   }).detach();
 }
 
