@@ -86,6 +86,16 @@ class AppRecovery : public ::testing::Test {
     sim_.ClearReceived();
   }
   std::string Reasons() { return server_->PrinterAttribute("zplnet", "printer-state-reasons"); }
+  // Polls the job until its message holds `text` (15 s at most); `seen` is
+  // the job as last seen.
+  bool WaitForJobMessage(const JobOutcome &job, const std::string &text, JobOutcome &seen) {
+    return WaitUntil(
+        [&] {
+          seen = server_->Wait("zplnet", job, 0);
+          return seen.message.find(text) != std::string::npos;
+        },
+        15s);
+  }
 
   SimPrinter sim_{SimPrinter::Language::Zpl, SimPrinter::Line::Tcp};
   std::optional<AppServer> server_;
@@ -130,13 +140,7 @@ TEST_F(AppRecovery, LabelsOutWhenAJobStartsHoldTheJobUntilTheyAreBack) {
   const JobOutcome job = server_->Submit("zplnet", pdf_, "application/pdf");
   ASSERT_EQ(job.submitStatus, IPP_STATUS_OK) << job.submitMessage;
   JobOutcome held;
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        held = server_->Wait("zplnet", job, 0);
-        return held.message.find("The printer says: Media empty.") != std::string::npos;
-      },
-      15s))
-      << held.message;
+  EXPECT_TRUE(WaitForJobMessage(job, "The printer says: Media empty.", held)) << held.message;
   EXPECT_EQ(held.state, IPP_JSTATE_PROCESSING);
   EXPECT_TRUE(Has(Reasons(), "media-empty")) << Reasons();
   EXPECT_EQ(sim_.Received(), "");  // nothing of the job sent meanwhile
@@ -158,13 +162,7 @@ TEST_F(AppRecovery, LabelsRunningOutMidJobHoldTheRestWithNothingPrintedTwice) {
   const JobOutcome job = server_->Submit("zplnet", pdf_, "application/pdf");
   ASSERT_EQ(job.submitStatus, IPP_STATUS_OK) << job.submitMessage;
   JobOutcome held;
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        held = server_->Wait("zplnet", job, 0);
-        return held.message.find("The printer says: Media empty.") != std::string::npos;
-      },
-      15s))
-      << held.message;
+  EXPECT_TRUE(WaitForJobMessage(job, "The printer says: Media empty.", held)) << held.message;
   EXPECT_EQ(held.state, IPP_JSTATE_PROCESSING);
   // The first label went, confirmed by the printer's answer; the second waits.
   EXPECT_TRUE(sim_.Received() == reference_.substr(0, starts_[1])) << sim_.Received().size();
